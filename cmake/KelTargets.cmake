@@ -1,0 +1,30 @@
+# Shared compile settings for every target of the project.
+add_library(kel_options INTERFACE)
+target_compile_options(kel_options INTERFACE -Wall -Wextra -Wpedantic -Wshadow
+  -Wnon-virtual-dtor -Wcast-align -Wunused -Woverloaded-virtual -Wimplicit-fallthrough)
+if(KEL_WERROR)
+  target_compile_options(kel_options INTERFACE -Werror)
+endif()
+if(KEL_SANITIZE)
+  target_compile_options(kel_options INTERFACE -fsanitize=address,undefined
+    -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+  target_link_options(kel_options INTERFACE -fsanitize=address,undefined)
+endif()
+target_include_directories(kel_options INTERFACE ${PROJECT_SOURCE_DIR})
+
+# kel_library(NAME SOURCES... DEPS ...): one static library per folder.
+function(kel_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_link_libraries(${name} PUBLIC kel_options ${ARG_DEPS})
+endfunction()
+
+# kel_test(NAME SOURCES... DEPS ...): one GoogleTest binary per folder.
+function(kel_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE kel_options ${ARG_DEPS} GTest::gtest GTest::gtest_main
+    GTest::gmock)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+    PROPERTIES ENVIRONMENT "KEL_TEST_BIN_DIR=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
+endfunction()

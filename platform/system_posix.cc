@@ -1,0 +1,358 @@
+// POSIX implementation of the file and path parts of the system seam.
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/system.h"
+#include "util/cp850.h"
+
+namespace kel {
+namespace {
+
+bool NativeExists(const std::string& native) {
+  struct stat st;
+  return ::lstat(native.c_str(), &st) == 0;
+}
+
+// Case-insensitive comparison of two UTF-8 names: ASCII letters fold, and so
+// do the accented letters of code page 850 (through their cp850 form).
+std::string FoldForCompare(const std::string& utf8_name) {
+  std::string cp = Utf8ToCp850(utf8_name, '?');
+  for (char& c : cp) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (u >= 'a' && u <= 'z') {
+      c = static_cast<char>(u - 32);
+    } else if (u >= 0x80) {
+      // Fold the accented lower-case letters onto their capitals.
+      static const unsigned char kPairs[][2] = {
+          {0x81, 0x9A}, {0x82, 0x90}, {0x83, 0xB6}, {0x84, 0x8E}, {0x85, 0xB7}, {0x86, 0x8F},
+          {0x87, 0x80}, {0x88, 0xD2}, {0x89, 0xD3}, {0x8A, 0xD4}, {0x8B, 0xD8}, {0x8C, 0xD7},
+          {0x8D, 0xDE}, {0x91, 0x92}, {0x93, 0xE2}, {0x94, 0x99}, {0x95, 0xE3}, {0x96, 0xEA},
+          {0x97, 0xEB}, {0xA0, 0xB5}, {0xA1, 0xD6}, {0xA2, 0xE0}, {0xA3, 0xE9}, {0xA4, 0xA5},
+          {0xC6, 0xC7}, {0xD0, 0xD1}, {0xE4, 0xE5}, {0xEC, 0xED}};
+      for (const auto& p : kPairs) {
+        if (u == p[0]) c = static_cast<char>(p[1]);
+      }
+    }
+  }
+  return cp;
+}
+
+// Finds an entry of `dir` whose name equals `name` without regard to case.
+// Prefers an exact match; among several case variants takes the first in
+// name order, so the choice is stable.
+bool FindNoCase(const std::string& dir, const std::string& name, std::string* found) {
+  DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+  if (d == nullptr) return false;
+  std::string want = FoldForCompare(name);
+  std::string best;
+  bool have = false;
+  while (dirent* e = ::readdir(d)) {
+    std::string entry = e->d_name;
+    if (entry == "." || entry == "..") continue;
+    if (entry == name) {
+      best = entry;
+      have = true;
+      break;
+    }
+    if (FoldForCompare(entry) == want && (!have || entry < best)) {
+      best = entry;
+      have = true;
+    }
+  }
+  ::closedir(d);
+  if (have) *found = best;
+  return have;
+}
+
+int OpenFlags(FileAccess access) {
+  switch (access) {
+    case FileAccess::kRead:
+      return O_RDONLY;
+    case FileAccess::kReadWrite:
+      return O_RDWR;
+    case FileAccess::kReadWriteCreate:
+      return O_RDWR | O_CREAT;
+    case FileAccess::kWriteTruncate:
+      return O_RDWR | O_CREAT | O_TRUNC;
+    case FileAccess::kAppend:
+      return O_RDWR | O_CREAT | O_APPEND;
+  }
+  return O_RDONLY;
+}
+
+FileResult ResultFromErrno(int err) {
+  switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+      return FileResult::kNotFound;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS:
+      return FileResult::kDenied;
+    case EAGAIN:
+    case EBUSY:
+    case ETXTBSY:
+      return FileResult::kBusy;
+    default:
+      return FileResult::kIoError;
+  }
+}
+
+}  // namespace
+
+std::string MapPath(std::string_view system_path) {
+  std::string path = Cp850ToUtf8(system_path);
+  for (char& c : path) {
+    if (c == '\\') c = '/';
+  }
+  // A drive letter names the root of this machine's single tree.
+  if (path.size() >= 2 && path[1] == ':' &&
+      ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'))) {
+    path.erase(0, 2);
+    if (path.empty() || path[0] != '/') path.insert(path.begin(), '/');
+  }
+  if (path.empty() || NativeExists(path)) return path;
+
+  // Resolve component by component, without regard to case.
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  bool absolute = path[0] == '/';
+  while (start <= path.size()) {
+    std::size_t slash = path.find('/', start);
+    if (slash == std::string::npos) slash = path.size();
+    parts.push_back(path.substr(start, slash - start));
+    start = slash + 1;
+  }
+  std::string resolved = absolute ? "/" : "";
+  bool still_existing = true;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    const std::string& part = parts[i];
+    if (part.empty()) continue;  // leading or doubled separators
+    std::string name = part;
+    if (still_existing && part != "." && part != "..") {
+      std::string candidate = resolved + part;
+      if (!NativeExists(candidate)) {
+        std::string found;
+        std::string dir = resolved.empty() ? "." : resolved;
+        if (FindNoCase(dir, part, &found)) {
+          name = found;
+        } else {
+          still_existing = false;
+        }
+      }
+    }
+    resolved += name;
+    if (i + 1 < parts.size()) resolved += '/';
+  }
+  return resolved;
+}
+
+std::string CurrentDirectory() {
+  std::vector<char> buf(4096);
+  while (::getcwd(buf.data(), buf.size()) == nullptr) {
+    if (errno != ERANGE) return "";
+    buf.resize(buf.size() * 2);
+  }
+  return buf.data();
+}
+
+bool ChangeDirectory(std::string_view system_path) {
+  std::string native = MapPath(system_path);
+  if (native.empty()) return false;
+  return ::chdir(native.c_str()) == 0;
+}
+
+bool FileExists(std::string_view system_path) {
+  std::string native = MapPath(system_path);
+  struct stat st;
+  return !native.empty() && ::stat(native.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(std::string_view system_path) {
+  std::string native = MapPath(system_path);
+  if (native.empty()) native = ".";
+  struct stat st;
+  return ::stat(native.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool MakeDirectory(std::string_view system_path) {
+  std::string native = MapPath(system_path);
+  while (native.size() > 1 && native.back() == '/') native.pop_back();
+  if (native.empty()) return false;
+  if (::mkdir(native.c_str(), 0777) == 0) return true;
+  return errno == EEXIST && DirectoryExists(system_path);
+}
+
+bool DeleteFile(std::string_view system_path) {
+  std::string native = MapPath(system_path);
+  return !native.empty() && ::unlink(native.c_str()) == 0;
+}
+
+bool RenameFile(std::string_view from_system_path, std::string_view to_system_path) {
+  std::string from = MapPath(from_system_path);
+  std::string to = MapPath(to_system_path);
+  return !from.empty() && !to.empty() && ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool SyncDirectory(std::string_view system_path) {
+  std::string native = MapPath(system_path);
+  if (native.empty()) native = ".";
+  int fd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
+}
+
+// ---------------------------------------------------------------------------
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+void File::Close() {
+  if (fd_ >= 0) {
+    ::close(fd_);  // releases the open-file-description lock with it
+    fd_ = -1;
+  }
+}
+
+std::int64_t File::Size() const {
+  struct stat st;
+  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return -1;
+  return st.st_size;
+}
+
+std::int64_t File::ReadAt(std::int64_t offset, void* data, std::size_t n) const {
+  if (fd_ < 0) return -1;
+  std::size_t done = 0;
+  char* out = static_cast<char*>(data);
+  while (done < n) {
+    ssize_t r = ::pread(fd_, out + done, n - done, offset + static_cast<std::int64_t>(done));
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (r == 0) break;
+    done += static_cast<std::size_t>(r);
+  }
+  return static_cast<std::int64_t>(done);
+}
+
+bool File::WriteAt(std::int64_t offset, const void* data, std::size_t n) {
+  if (fd_ < 0) return false;
+  int flags = ::fcntl(fd_, F_GETFL);
+  if (flags >= 0 && (flags & O_APPEND)) {
+    return Append(std::string_view(static_cast<const char*>(data), n));
+  }
+  std::size_t done = 0;
+  const char* in = static_cast<const char*>(data);
+  while (done < n) {
+    ssize_t w = ::pwrite(fd_, in + done, n - done, offset + static_cast<std::int64_t>(done));
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(w);
+  }
+  return true;
+}
+
+bool File::Append(std::string_view bytes) {
+  if (fd_ < 0) return false;
+  int flags = ::fcntl(fd_, F_GETFL);
+  bool append_mode = flags >= 0 && (flags & O_APPEND);
+  if (!append_mode && ::lseek(fd_, 0, SEEK_END) < 0) return false;
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t w = ::write(fd_, bytes.data() + done, bytes.size() - done);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<std::size_t>(w);
+  }
+  return true;
+}
+
+bool File::Truncate(std::int64_t length) { return fd_ >= 0 && ::ftruncate(fd_, length) == 0; }
+
+bool File::Sync() { return fd_ >= 0 && ::fdatasync(fd_) == 0; }
+
+FileResult OpenFile(std::string_view system_path, FileAccess access, FileShare share,
+                    File* file) {
+  file->Close();
+  std::string native = MapPath(system_path);
+  if (native.empty()) return FileResult::kNotFound;
+  int flags = OpenFlags(access);
+  short lock_type = share == FileShare::kNotShared ? F_WRLCK : F_RDLCK;
+  // A write lock needs a descriptor open for writing: a not-shared read opens
+  // for reading and writing, and falls back to a read lock on a read-only file.
+  if (access == FileAccess::kRead && share == FileShare::kNotShared) flags = O_RDWR;
+  int fd = ::open(native.c_str(), flags | O_CLOEXEC, 0666);
+  if (fd < 0 && errno == EACCES && flags == O_RDWR && access == FileAccess::kRead) {
+    fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+    lock_type = F_RDLCK;
+  }
+  if (fd < 0) return ResultFromErrno(errno);
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return FileResult::kDenied;
+  }
+  // Sharing: an open-file-description lock over the whole file, taken without
+  // waiting. Read locks (shared opens) coexist; a write lock (not shared)
+  // excludes every other open, also another open of this same process.
+  struct flock lock;
+  std::memset(&lock, 0, sizeof lock);
+  lock.l_type = lock_type;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = 0;
+  lock.l_len = 0;
+  if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+    int err = errno;
+    ::close(fd);
+    if (err == EAGAIN || err == EACCES) return FileResult::kBusy;
+    return ResultFromErrno(err);
+  }
+  file->fd_ = fd;
+  return FileResult::kOk;
+}
+
+bool ReadWholeFile(std::string_view system_path, std::string* bytes) {
+  File f;
+  if (OpenFile(system_path, FileAccess::kRead, FileShare::kShared, &f) != FileResult::kOk) {
+    return false;
+  }
+  bytes->clear();
+  char buf[65536];
+  std::int64_t offset = 0;
+  for (;;) {
+    std::int64_t n = f.ReadAt(offset, buf, sizeof buf);
+    if (n < 0) return false;
+    if (n == 0) break;
+    bytes->append(buf, static_cast<std::size_t>(n));
+    offset += n;
+  }
+  return true;
+}
+
+}  // namespace kel

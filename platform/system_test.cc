@@ -1,0 +1,133 @@
+#include "platform/system.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "gtest/gtest.h"
+
+namespace kel {
+namespace {
+
+class TempDirTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char templ[] = "/tmp/kel-platform-XXXXXX";
+    ASSERT_NE(::mkdtemp(templ), nullptr);
+    dir_ = templ;
+  }
+  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+  std::string dir_;
+};
+
+TEST_F(TempDirTest, BackslashesAndLetterCaseResolve) {
+  ASSERT_TRUE(MakeDirectory(dir_ + "/Taules"));
+  File f;
+  ASSERT_EQ(OpenFile(dir_ + "\\Taules\\UPaisos.dat", FileAccess::kWriteTruncate,
+                     FileShare::kShared, &f),
+            FileResult::kOk);
+  f.Close();
+  // Windows spelling in other letter case finds the existing file.
+  EXPECT_EQ(MapPath(dir_ + "\\TAULES\\upaisos.DAT"), dir_ + "/Taules/UPaisos.dat");
+  EXPECT_TRUE(FileExists(dir_ + "\\taules\\UPAISOS.dat"));
+  // A missing last component keeps the case it was asked with.
+  EXPECT_EQ(MapPath(dir_ + "\\TAULES\\NouFitxer.dat"), dir_ + "/Taules/NouFitxer.dat");
+  // Code page 850 names become UTF-8 on disk and fold without regard to case.
+  ASSERT_EQ(OpenFile(dir_ + "\\Fitx\x8A.txt", FileAccess::kWriteTruncate, FileShare::kShared, &f),
+            FileResult::kOk);
+  f.Close();
+  EXPECT_EQ(MapPath(dir_ + "\\FITX\xD4.TXT"), dir_ + "/Fitxè.txt");
+  EXPECT_EQ(MapPath("C:\\DATA\\X.dat"), "/DATA/X.dat");
+  EXPECT_EQ(MapPath(""), "");
+}
+
+TEST_F(TempDirTest, NotSharedOpenExcludesOthersInAndAcrossProcesses) {
+  std::string path = dir_ + "\\LOCKS.TMP";
+  File first;
+  ASSERT_EQ(OpenFile(path, FileAccess::kReadWriteCreate, FileShare::kNotShared, &first),
+            FileResult::kOk);
+  File second;
+  EXPECT_EQ(OpenFile(path, FileAccess::kReadWriteCreate, FileShare::kNotShared, &second),
+            FileResult::kBusy);
+  EXPECT_EQ(OpenFile(path, FileAccess::kRead, FileShare::kShared, &second), FileResult::kBusy);
+  pid_t child = ::fork();
+  if (child == 0) {
+    File f;
+    FileResult r = OpenFile(path, FileAccess::kReadWrite, FileShare::kNotShared, &f);
+    ::_exit(r == FileResult::kBusy ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  first.Close();
+  EXPECT_EQ(OpenFile(path, FileAccess::kReadWrite, FileShare::kNotShared, &second),
+            FileResult::kOk);
+}
+
+TEST_F(TempDirTest, SharedOpensCoexistButBlockNotShared) {
+  std::string path = dir_ + "\\Nuri.ini";
+  File a, b, c;
+  ASSERT_EQ(OpenFile(path, FileAccess::kReadWriteCreate, FileShare::kShared, &a), FileResult::kOk);
+  EXPECT_EQ(OpenFile(path, FileAccess::kRead, FileShare::kShared, &b), FileResult::kOk);
+  EXPECT_EQ(OpenFile(path, FileAccess::kRead, FileShare::kNotShared, &c), FileResult::kBusy);
+  EXPECT_EQ(OpenFile(dir_ + "\\missing", FileAccess::kRead, FileShare::kShared, &c),
+            FileResult::kNotFound);
+  EXPECT_EQ(OpenFile(dir_ + "\\nodir\\x", FileAccess::kReadWriteCreate, FileShare::kShared, &c),
+            FileResult::kNotFound);
+}
+
+TEST_F(TempDirTest, ReadWriteAppendAndRename) {
+  std::string path = dir_ + "\\db.log";
+  File f;
+  ASSERT_EQ(OpenFile(path, FileAccess::kAppend, FileShare::kShared, &f), FileResult::kOk);
+  ASSERT_TRUE(f.Append("one\r\n"));
+  ASSERT_TRUE(f.WriteAt(0, "two\r\n", 5));  // append mode ignores the offset
+  f.Close();
+  std::string bytes;
+  ASSERT_TRUE(ReadWholeFile(path, &bytes));
+  EXPECT_EQ(bytes, "one\r\ntwo\r\n");
+  ASSERT_TRUE(RenameFile(path, dir_ + "\\old.log"));
+  EXPECT_FALSE(FileExists(path));
+  EXPECT_TRUE(DeleteFile(dir_ + "\\OLD.LOG"));
+  EXPECT_FALSE(DeleteFile(dir_ + "\\old.log"));
+}
+
+TEST(FakeEnv, ClockSleepAndRandomAreDeterministic) {
+  FakeEnv env;
+  env.SetNow(LocalTime{1970, 1, 1, 0, 59, 59, 600});
+  env.SleepMillis(500);
+  LocalTime t = env.Now();
+  EXPECT_EQ(t.hour, 1);
+  EXPECT_EQ(t.minute, 0);
+  EXPECT_EQ(t.second, 0);
+  EXPECT_EQ(t.millisecond, 100);
+  env.Advance(24 * 3600 * 1000LL);
+  EXPECT_EQ(env.Now().day, 2);
+  EXPECT_EQ(env.slept_ms(), 500);
+  env.QueueRandom(0.25);
+  EXPECT_EQ(env.Random(), 0.25);
+  for (int i = 0; i < 1000; ++i) {
+    double r = env.Random();
+    ASSERT_GE(r, 0.0);
+    ASSERT_LT(r, 1.0);
+  }
+  ScopedEnv scoped(&env);
+  env.SetVariable("KELROOT", "C:\\KEL\\");
+  EXPECT_EQ(CurrentEnv().GetVariable("KELROOT"), "C:\\KEL\\");
+  EXPECT_EQ(CurrentEnv().GetVariable("KELTMP"), "");
+}
+
+TEST(CivilDays, RoundTripsAcrossCenturies) {
+  EXPECT_EQ(DaysFromCivil(1970, 1, 1), 0);
+  EXPECT_EQ(DaysFromCivil(2000, 3, 1), 11017);
+  for (std::int64_t d = -200000; d < 200000; d += 37) {
+    int y, m, day;
+    CivilFromDays(d, &y, &m, &day);
+    ASSERT_EQ(DaysFromCivil(y, m, day), d);
+  }
+}
+
+}  // namespace
+}  // namespace kel
