@@ -74,9 +74,10 @@ enum class FileResult : std::int16_t {
 };
 
 // An open file. Move-only; closing happens on destruction or with Close().
-// Sharing is emulated with open-file-description locks taken without waiting:
-// a shared open holds a read lock over the whole file, a not-shared open a
-// write lock, so a not-shared open excludes every other open and is excluded
+// Sharing is emulated with open-file-description locks taken without waiting
+// on one byte at offset 2^63 - 2^32 (far beyond any data, so byte-range locks
+// below it stay free for other uses): a shared open holds a read lock there,
+// a not-shared open a write lock, so a not-shared open excludes every other open and is excluded
 // by them, between processes and within one.
 class File {
  public:

@@ -72,6 +72,9 @@ bool FindNoCase(const std::string& dir, const std::string& name, std::string* fo
   return have;
 }
 
+// The byte whose lock carries the share mode of an open.
+constexpr off_t kShareLockOffset = 0x7FFFFFFF00000000LL;
+
 int OpenFlags(FileAccess access) {
   switch (access) {
     case FileAccess::kRead:
@@ -318,15 +321,15 @@ FileResult OpenFile(std::string_view system_path, FileAccess access, FileShare s
     ::close(fd);
     return FileResult::kDenied;
   }
-  // Sharing: an open-file-description lock over the whole file, taken without
-  // waiting. Read locks (shared opens) coexist; a write lock (not shared)
+  // Sharing: an open-file-description lock on one byte far beyond any data,
+  // taken without waiting (record locks use the ranges below it). Read locks (shared opens) coexist; a write lock (not shared)
   // excludes every other open, also another open of this same process.
   struct flock lock;
   std::memset(&lock, 0, sizeof lock);
   lock.l_type = lock_type;
   lock.l_whence = SEEK_SET;
-  lock.l_start = 0;
-  lock.l_len = 0;
+  lock.l_start = kShareLockOffset;
+  lock.l_len = 1;
   if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
     int err = errno;
     ::close(fd);

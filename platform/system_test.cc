@@ -1,5 +1,7 @@
 #include "platform/system.h"
 
+#include "platform/file_lock.h"
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -92,6 +94,20 @@ TEST_F(TempDirTest, ReadWriteAppendAndRename) {
   EXPECT_FALSE(FileExists(path));
   EXPECT_TRUE(DeleteFile(dir_ + "\\OLD.LOG"));
   EXPECT_FALSE(DeleteFile(dir_ + "\\old.log"));
+}
+
+TEST_F(TempDirTest, RangeLocksExcludeOtherOpensUntilReleased) {
+  std::string path = dir_ + "\\X.lck";
+  File a, b;
+  ASSERT_EQ(OpenFile(path, FileAccess::kReadWriteCreate, FileShare::kShared, &a), FileResult::kOk);
+  ASSERT_EQ(OpenFile(path, FileAccess::kReadWrite, FileShare::kShared, &b), FileResult::kOk);
+  ASSERT_EQ(LockRange(a, 1000, 1, LockKind::kExclusive, false), FileResult::kOk);
+  EXPECT_EQ(LockRange(b, 1000, 1, LockKind::kShared, false), FileResult::kBusy);
+  EXPECT_EQ(LockRange(b, 1001, 1, LockKind::kExclusive, false), FileResult::kOk);
+  EXPECT_TRUE(RangeIsLocked(b, 1000, 1, LockKind::kShared));
+  ASSERT_EQ(UnlockRange(a, 1000, 1), FileResult::kOk);
+  EXPECT_EQ(LockRange(b, 1000, 1, LockKind::kShared, true), FileResult::kOk);
+  a.Close();  // closing releases everything the open held
 }
 
 TEST(FakeEnv, ClockSleepAndRandomAreDeterministic) {
