@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/system.h"
+#include "platform/wait_hooks.h"
 #include "util/cp850.h"
 
 namespace kel {
@@ -40,6 +41,7 @@ class PosixEnv : public Env {
   }
 
   void SleepMillis(std::int64_t ms) override {
+    RunWaitHooks();  // never sleep on uncommitted work
     if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
   }
 
