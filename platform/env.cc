@@ -133,6 +133,7 @@ void FakeEnv::SetNow(const LocalTime& t) {
 }
 
 void FakeEnv::SleepMillis(std::int64_t ms) {
+  RunWaitHooks();
   if (ms < 0) ms = 0;
   now_ms_ += ms;
   slept_ms_ += ms;
