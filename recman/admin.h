@@ -1,0 +1,38 @@
+// Administration of data files beyond the classic operations: what the
+// administrator's tool (recutil) and the benchmarks need. Each function takes
+// a position block opened with BTRCALL; a block that is not open gives 3.
+#ifndef KEL_RECMAN_ADMIN_H_
+#define KEL_RECMAN_ADMIN_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kel {
+
+// Checks the file: SQLite's integrity check, every record's length, every
+// stored key against the record's bytes, the counts of records and unique
+// values. Commits the block's pending work first. Appends one line per
+// problem to `*report`. 0 when clean, 2 when a problem was found.
+[[nodiscard]] std::int16_t CheckDataFile(void* position_block, std::string* report);
+
+// Inserts every record (each exactly the record length) in one transaction:
+// all of them or none. On failure `*failed` is the index of the record that
+// failed and the file is as it was. The block's currency is reset. Holds the
+// file's write lock for the whole batch.
+[[nodiscard]] std::int16_t InsertAll(void* position_block, const std::vector<std::string>& records,
+                                     std::size_t* failed);
+
+// Replaces `bytes` at `offset` (0-based) of every record with one SQL UPDATE
+// in one transaction: the physical bound of a rewrite. 27 when the range
+// touches a key segment or leaves the record.
+[[nodiscard]] std::int16_t RewriteEveryRecord(void* position_block, int offset,
+                                              const std::string& bytes);
+
+// The native path of the data file (for messages and the side files).
+std::string DataFilePath(void* position_block);
+
+}  // namespace kel
+
+#endif  // KEL_RECMAN_ADMIN_H_

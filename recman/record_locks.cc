@@ -1,0 +1,77 @@
+#include "recman/record_locks.h"
+
+#include "platform/file_lock.h"
+#include "recman/recman.h"
+#include "util/cp850.h"
+
+namespace kel {
+namespace {
+
+constexpr std::int64_t kOpenByte = 0;
+constexpr std::int64_t kLockerByte = 1;
+constexpr std::int64_t kRecordBase = 16;
+
+}  // namespace
+
+std::string SideFilePath(const std::string& data_native_path) {
+  return data_native_path + "-locks";
+}
+
+std::int16_t RecordLocks::Open(const std::string& data_native_path) {
+  Close();
+  // The platform opens files by their system names: give it the code page
+  // 850 spelling of the native path. A name that code page 850 cannot spell
+  // would reach another file, so it is refused.
+  const std::string native = SideFilePath(data_native_path);
+  const std::string system = Utf8ToCp850(native);
+  if (Cp850ToUtf8(system) != native) return kStatusInvalidFileName;
+  switch (OpenFile(system, FileAccess::kReadWriteCreate, FileShare::kShared, &file_)) {
+    case FileResult::kOk:
+      return kStatusOk;
+    case FileResult::kNotFound:
+      return kStatusFileNotFound;
+    case FileResult::kDenied:
+      return kStatusAccessDenied;
+    default:
+      return kStatusIoError;
+  }
+}
+
+void RecordLocks::Close() {
+  file_.Close();  // drops every lock of this open description
+  marked_locker_ = false;
+}
+
+std::int16_t RecordLocks::LockOpen(bool exclusive) {
+  FileResult r =
+      LockRange(file_, kOpenByte, 1, exclusive ? LockKind::kExclusive : LockKind::kShared,
+                /*wait=*/false);
+  if (r == FileResult::kOk) return kStatusOk;
+  return r == FileResult::kBusy ? kStatusFileInUse : kStatusIoError;
+}
+
+std::int16_t RecordLocks::LockRecord(std::int64_t position, bool wait) {
+  if (!marked_locker_) {
+    if (LockRange(file_, kLockerByte, 1, LockKind::kShared, false) != FileResult::kOk) {
+      return kStatusIoError;
+    }
+    marked_locker_ = true;
+  }
+  FileResult r = LockRange(file_, kRecordBase + position, 1, LockKind::kExclusive, wait);
+  if (r == FileResult::kOk) return kStatusOk;
+  return r == FileResult::kBusy ? kStatusRecordLocked : kStatusIoError;
+}
+
+void RecordLocks::UnlockRecord(std::int64_t position) {
+  (void)UnlockRange(file_, kRecordBase + position, 1);
+}
+
+bool RecordLocks::LockedByOther(std::int64_t position) {
+  return RangeIsLocked(file_, kRecordBase + position, 1, LockKind::kExclusive);
+}
+
+bool RecordLocks::OtherLockersPresent() {
+  return RangeIsLocked(file_, kLockerByte, 1, LockKind::kExclusive);
+}
+
+}  // namespace kel

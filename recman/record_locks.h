@@ -1,0 +1,63 @@
+// Cross-process locks of one open (position block) of a data file, carried by
+// open-file-description byte-range locks on a side file next to the data
+// file: "<data file>-locks", empty, created on first use. Each open has its
+// own open description of the side file, so locks of two opens conflict even
+// within one process, and all of an open's locks go when the open is closed
+// or its process dies.
+//
+// Side file byte ranges:
+// | Offset      | Lock held                                                  |
+// |-------------|------------------------------------------------------------|
+// | 0           | shared by every open; exclusive by an exclusive open and   |
+// |             | by Create while it replaces the file                       |
+// | 1           | shared by every open that has taken a record lock          |
+// | 16 + p      | exclusive by the open holding a lock on the record at p    |
+#ifndef KEL_RECMAN_RECORD_LOCKS_H_
+#define KEL_RECMAN_RECORD_LOCKS_H_
+
+#include <cstdint>
+#include <string>
+
+#include "platform/system.h"
+
+namespace kel {
+
+class RecordLocks {
+ public:
+  RecordLocks() = default;
+  RecordLocks(const RecordLocks&) = delete;
+  RecordLocks& operator=(const RecordLocks&) = delete;
+
+  // Opens the side file of the data file at `data_native_path`, creating it
+  // when missing. Returns 0, 11 (a path that cannot be named), 12 (missing
+  // directory) or 46 (no permission).
+  [[nodiscard]] std::int16_t Open(const std::string& data_native_path);
+  void Close();
+  bool IsOpen() const { return file_.IsOpen(); }
+
+  // Takes the open lock (byte 0): shared, or exclusive. 85 when another open
+  // conflicts. Never waits.
+  [[nodiscard]] std::int16_t LockOpen(bool exclusive);
+
+  // Locks the record at `position` for this open. Without `wait`, 84 when
+  // another open holds it; with `wait`, blocks until it is free. Also marks
+  // this open as one that takes record locks (byte 1).
+  [[nodiscard]] std::int16_t LockRecord(std::int64_t position, bool wait);
+  void UnlockRecord(std::int64_t position);
+
+  // True when another open holds a lock on the record at `position`.
+  bool LockedByOther(std::int64_t position);
+  // True when some other open has ever taken a record lock and is still open.
+  bool OtherLockersPresent();
+
+ private:
+  File file_;
+  bool marked_locker_ = false;
+};
+
+// The native path of the side file of a data file.
+std::string SideFilePath(const std::string& data_native_path);
+
+}  // namespace kel
+
+#endif  // KEL_RECMAN_RECORD_LOCKS_H_

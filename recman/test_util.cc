@@ -1,0 +1,227 @@
+#include "recman/test_util.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include "recman/admin.h"
+#include "recman/file_spec.h"
+
+namespace kel::testing {
+
+TempDir::TempDir() {
+  std::string templ = "/tmp/kel-recman-XXXXXX";
+  char* made = ::mkdtemp(templ.data());
+  path_ = made == nullptr ? "/tmp" : made;
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+namespace {
+
+void Put16(std::string* s, std::size_t at, int v) {
+  (*s)[at] = static_cast<char>(v & 0xFF);
+  (*s)[at + 1] = static_cast<char>((v >> 8) & 0xFF);
+}
+
+}  // namespace
+
+std::string CreateSpec::Bytes() const {
+  std::string out(16, '\0');
+  Put16(&out, 0, record_length);
+  Put16(&out, 2, page_size);
+  Put16(&out, 4, static_cast<int>(keys.size()));
+  Put16(&out, 10, file_flags);
+  for (const auto& key : keys) {
+    for (std::size_t i = 0; i < key.size(); ++i) {
+      const Segment& s = key[i];
+      std::string spec(16, '\0');
+      std::uint16_t flags = s.flags;
+      if (i + 1 < key.size()) flags |= kKeyFlagSegmented;
+      if (s.type != 0 || s.extended) flags |= kKeyFlagExtendedType;
+      Put16(&spec, 0, s.position);
+      Put16(&spec, 2, s.length);
+      Put16(&spec, 4, flags);
+      spec[10] = static_cast<char>(s.type);
+      spec[11] = static_cast<char>(s.null_byte);
+      spec[14] = static_cast<char>(s.manual_number);
+      spec[15] = static_cast<char>(s.acs_number);
+      out += spec;
+    }
+  }
+  for (const std::string& table : acs) {
+    out += static_cast<char>(kCollatingSignature);
+    out += "TESTACS ";
+    out += table;
+  }
+  return out;
+}
+
+std::string AcsTable(std::initializer_list<std::pair<std::uint8_t, std::uint8_t>> remap) {
+  std::string t(256, '\0');
+  for (int i = 0; i < 256; ++i) t[i] = static_cast<char>(i);
+  for (auto [from, to] : remap) t[from] = static_cast<char>(to);
+  return t;
+}
+
+std::int16_t CreateFile(const std::string& path, const CreateSpec& spec, std::int8_t mode) {
+  std::string buffer = spec.Bytes();
+  buffer.resize(1536, ' ');  // as the data layer passes it: blank-padded
+  std::uint32_t len = 1536;
+  std::uint8_t block[kPositionBlockSize];
+  std::memset(block, ' ', sizeof block);
+  std::string key = path;
+  key.push_back('\0');
+  return BTRCALL(kOpCreate, block, buffer.data(), &len, key.data(),
+                 static_cast<std::uint8_t>(path.size()), mode);
+}
+
+Handle::~Handle() { (void)Close(); }
+
+std::int16_t Handle::Open(const std::string& path, std::int8_t mode, const std::string& owner) {
+  std::string data = owner;
+  data.push_back('\0');
+  std::uint32_t len = static_cast<std::uint32_t>(data.size());
+  std::string key = path;
+  key.push_back('\0');
+  std::memset(block_, 0, sizeof block_);
+  std::int16_t st = BTRCALL(kOpOpen, block_, data.data(), &len, key.data(),
+                            static_cast<std::uint8_t>(path.size()), mode);
+  if (st == kStatusOk) {
+    std::string stat;
+    if (Stat(&stat) == kStatusOk) {
+      record_length_ =
+          static_cast<unsigned char>(stat[0]) | (static_cast<unsigned char>(stat[1]) << 8);
+    }
+  }
+  return st;
+}
+
+std::int16_t Handle::Close() {
+  std::uint32_t len = 0;
+  return BTRCALL(kOpClose, block_, nullptr, &len, nullptr, 0, 0);
+}
+
+std::int16_t Handle::Call(std::int16_t op, std::string* data, std::string* key, int key_number) {
+  data->resize(1536, '\0');
+  key->resize(256, '\0');
+  std::uint32_t len = 1536;
+  std::int16_t st = BTRCALL(op, block_, data->data(), &len, key->data(), 255,
+                            static_cast<std::int8_t>(key_number));
+  data->resize(len);
+  return st;
+}
+
+std::int16_t Handle::Insert(const std::string& record, int key_number) {
+  std::string data = record;
+  key_.assign(256, '\0');
+  std::uint32_t len = static_cast<std::uint32_t>(data.size());
+  std::int16_t st = BTRCALL(kOpInsert, block_, data.data(), &len, key_.data(), 255,
+                            static_cast<std::int8_t>(key_number));
+  if (st == kStatusOk) record_ = data;
+  return st;
+}
+
+std::int16_t Handle::Update(const std::string& record, int key_number) {
+  std::string data = record;
+  key_.assign(256, '\0');
+  std::uint32_t len = static_cast<std::uint32_t>(data.size());
+  return BTRCALL(kOpUpdate, block_, data.data(), &len, key_.data(), 255,
+                 static_cast<std::int8_t>(key_number));
+}
+
+std::int16_t Handle::Delete() {
+  std::uint32_t len = 0;
+  key_.assign(256, '\0');
+  return BTRCALL(kOpDelete, block_, nullptr, &len, key_.data(), 255, 0);
+}
+
+std::int16_t Handle::Get(std::int16_t op, const std::string& search, int key_number) {
+  key_ = search;
+  key_.resize(256, '\0');
+  std::string data;
+  std::int16_t st = Call(op, &data, &key_, key_number);
+  if (st == kStatusOk) record_ = data;
+  return st;
+}
+
+std::int16_t Handle::Step(std::int16_t op) {
+  std::string data;
+  std::int16_t st = Call(op, &data, &key_, 0);
+  if (st == kStatusOk) record_ = data;
+  return st;
+}
+
+std::int16_t Handle::Position(std::uint32_t* pos) {
+  std::string data;
+  std::string key;
+  std::int16_t st = Call(kOpGetPosition, &data, &key, 0);
+  if (st == kStatusOk) std::memcpy(pos, data.data(), 4);
+  return st;
+}
+
+std::int16_t Handle::Direct(std::uint32_t pos, int key_number, std::int16_t bias) {
+  std::string data(1536, '\0');
+  std::memcpy(data.data(), &pos, 4);
+  key_.assign(256, '\0');
+  std::uint32_t len = 1536;
+  std::int16_t st = BTRCALL(static_cast<std::int16_t>(kOpGetDirect + bias), block_, data.data(),
+                            &len, key_.data(), 0, static_cast<std::int8_t>(key_number));
+  data.resize(len);
+  if (st == kStatusOk) record_ = data;
+  return st;
+}
+
+std::int16_t Handle::Stat(std::string* out, int key_number) {
+  std::string key(255, ' ');
+  return Call(kOpStat, out, &key, key_number);
+}
+
+std::vector<std::string> ReadAll(Handle& h, int key_number, std::int16_t* status) {
+  std::vector<std::string> out;
+  std::int16_t st = h.Get(kOpGetFirst, "", key_number);
+  while (st == kStatusOk) {
+    out.push_back(h.record());
+    st = h.Get(kOpGetNext, "", key_number);
+  }
+  *status = st;
+  return out;
+}
+
+std::vector<std::string> ReadAllBackwards(Handle& h, int key_number, std::int16_t* status) {
+  std::vector<std::string> out;
+  std::int16_t st = h.Get(kOpGetLast, "", key_number);
+  while (st == kStatusOk) {
+    out.push_back(h.record());
+    st = h.Get(kOpGetPrevious, "", key_number);
+  }
+  *status = st;
+  return out;
+}
+
+std::string Rec(const std::string& text, int length, char fill) {
+  std::string r = text.substr(0, static_cast<std::size_t>(length));
+  r.resize(static_cast<std::size_t>(length), fill);
+  return r;
+}
+
+std::string Le(std::int64_t value, int bytes) {
+  std::string s;
+  for (int i = 0; i < bytes; ++i) s.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+  return s;
+}
+
+bool FileIsSound(const std::string& path, std::string* report) {
+  Handle h;
+  std::int16_t st = h.Open(path, kOpenReadOnly);
+  if (st != kStatusOk) {
+    *report = "open: status " + std::to_string(st);
+    return false;
+  }
+  return CheckDataFile(h.block(), report) == kStatusOk;
+}
+
+}  // namespace kel::testing

@@ -1,0 +1,113 @@
+// Helpers for the record manager's tests: temporary directories, Create
+// buffers built field by field, and an open file driven through BTRCALL.
+#ifndef KEL_RECMAN_TEST_UTIL_H_
+#define KEL_RECMAN_TEST_UTIL_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "recman/recman.h"
+
+namespace kel::testing {
+
+// A fresh directory under /tmp, removed with everything in it at the end.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+struct Segment {
+  int position = 1;  // 1-based
+  int length = 1;
+  std::uint16_t flags = 0;
+  std::uint8_t type = 0;  // extended type (sets the flag when non-zero or `extended`)
+  bool extended = false;
+  std::uint8_t null_byte = 0;
+  std::uint8_t manual_number = 0;
+  std::uint8_t acs_number = 0;
+};
+
+// A Create buffer: keys are lists of segments (the "segmented" flag is set
+// between them automatically).
+struct CreateSpec {
+  int record_length = 16;
+  int page_size = 1024;
+  std::uint16_t file_flags = 0;
+  std::vector<std::vector<Segment>> keys;
+  std::vector<std::string> acs;  // 256-byte tables; name and signature added
+
+  std::string Bytes() const;
+};
+
+// A collating table that sorts every byte as itself except the given pairs.
+std::string AcsTable(std::initializer_list<std::pair<std::uint8_t, std::uint8_t>> remap);
+
+// Creates a file. Returns the status.
+std::int16_t CreateFile(const std::string& path, const CreateSpec& spec,
+                        std::int8_t mode = kCreateNoReplace);
+
+// One open of a data file.
+class Handle {
+ public:
+  Handle() = default;
+  ~Handle();
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+
+  std::int16_t Open(const std::string& path, std::int8_t mode = kOpenNormal,
+                    const std::string& owner = "");
+  std::int16_t Close();
+
+  // Runs `op` with the record buffer `data` (resized to what comes back) and
+  // the key buffer `key` (256 bytes; the key comes back in its first
+  // key-length bytes).
+  std::int16_t Call(std::int16_t op, std::string* data, std::string* key, int key_number);
+
+  std::int16_t Insert(const std::string& record, int key_number = 0);
+  std::int16_t Update(const std::string& record, int key_number = 0);
+  std::int16_t Delete();
+  // A Get with a search value (padded with zero bytes to 255).
+  std::int16_t Get(std::int16_t op, const std::string& search, int key_number = 0);
+  std::int16_t Step(std::int16_t op);
+  std::int16_t Position(std::uint32_t* pos);
+  std::int16_t Direct(std::uint32_t pos, int key_number = 0, std::int16_t bias = 0);
+  std::int16_t Stat(std::string* out, int key_number = 0);
+
+  // What the last Get / Step / Direct / Insert returned.
+  const std::string& record() const { return record_; }
+  std::string key(std::size_t length) const { return key_.substr(0, length); }
+  void* block() { return block_; }
+
+ private:
+  std::uint8_t block_[kPositionBlockSize] = {};
+  std::string record_;
+  std::string key_;
+  int record_length_ = 0;
+};
+
+// Reads every record along `key_number` (Get First, then Get Next), returning
+// the records and the final status in `*status` (9 when all went well).
+std::vector<std::string> ReadAll(Handle& h, int key_number, std::int16_t* status);
+std::vector<std::string> ReadAllBackwards(Handle& h, int key_number, std::int16_t* status);
+
+// A record of `length` bytes: `text` at offset 0, then `fill`.
+std::string Rec(const std::string& text, int length, char fill = ' ');
+
+// Little-endian bytes of an integer.
+std::string Le(std::int64_t value, int bytes);
+
+// Whether the file passes SQLite's integrity check and the engine's own.
+bool FileIsSound(const std::string& path, std::string* report);
+
+}  // namespace kel::testing
+
+#endif  // KEL_RECMAN_TEST_UTIL_H_
