@@ -105,7 +105,7 @@ bool StrictUtf8ToCp850(std::string_view utf8, std::string* cp850, std::string* e
   return true;
 }
 
-bool EncodeField(const FieldLayout& field, std::string_view value, char* out, std::string* error) {
+bool EncodeField(const LayoutField& field, std::string_view value, char* out, std::string* error) {
   const int width = field.width;
   switch (field.type) {
     case FieldType::kText: {

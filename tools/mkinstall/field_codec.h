@@ -30,7 +30,7 @@ namespace kel {
 //   fill    must be empty; zero bytes
 // Returns false with a message in `*error` (the field is then unspecified).
 // `copy_of` is not looked at: copies are the record builder's business.
-[[nodiscard]] bool EncodeField(const FieldLayout& field, std::string_view value, char* out,
+[[nodiscard]] bool EncodeField(const LayoutField& field, std::string_view value, char* out,
                                std::string* error);
 
 // The field types' names as the layout description writes them.

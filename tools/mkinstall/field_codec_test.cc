@@ -58,7 +58,7 @@ TEST(EncodeField, EveryTypeWritesItsBytesOrRefuses) {
       {FieldType::kFill, 1, "x", ""},
   };
   for (const EncodeCase& c : cases) {
-    FieldLayout field;
+    LayoutField field;
     field.name = "F";
     field.type = c.type;
     field.width = c.width;

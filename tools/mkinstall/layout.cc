@@ -85,7 +85,7 @@ class LayoutReader {
   }
 
   bool FieldLine(const std::vector<std::string_view>& w) {
-    FieldLayout field;
+    LayoutField field;
     if (w.size() < 4 || !ParseInt(w[1], &field.offset) || !ParseInt(w[2], &field.width) ||
         !FieldTypeFromName(w[3], &field.type)) {
       return Fail("expected: <field> <offset> <width> <type> [default=...] [copy=...]");
@@ -123,7 +123,7 @@ class LayoutReader {
     return true;
   }
 
-  static bool WidthSuitsType(const FieldLayout& field) {
+  static bool WidthSuitsType(const LayoutField& field) {
     switch (field.type) {
       case FieldType::kDate:
         return field.width == 4;
@@ -138,7 +138,7 @@ class LayoutReader {
   }
 
   bool KeyLine(const std::vector<std::string_view>& w) {
-    KeyLayout key;
+    LayoutKey key;
     std::size_t i = 1;
     bool have_uniqueness = false;
     for (; i < w.size() && w[i] != "="; ++i) {
@@ -160,12 +160,12 @@ class LayoutReader {
     int length = 0;
     for (++i; i < w.size(); ++i) {
       std::string_view name = w[i];
-      KeySegment segment;
+      LayoutSegment segment;
       std::size_t colon = name.find(':');
       std::string_view field_name = name.substr(0, colon);
       segment.field = current_->FieldIndex(field_name);
       if (segment.field < 0) return Fail("key segment names no field: " + std::string(name));
-      const FieldLayout& field = current_->fields[segment.field];
+      const LayoutField& field = current_->fields[segment.field];
       segment.length = field.width;
       if (colon != std::string_view::npos &&
           (!ParseInt(name.substr(colon + 1), &segment.length) || segment.length < 1 ||
@@ -189,7 +189,7 @@ class LayoutReader {
                   " bytes of a " + std::to_string(file.record_length) + "-byte record");
     }
     if (file.keys.empty()) return Fail(file.name + " has no key");
-    for (const FieldLayout& field : file.fields) {
+    for (const LayoutField& field : file.fields) {
       if (field.copy_of.empty()) continue;
       int source = file.FieldIndex(field.copy_of);
       if (source < 0 || file.fields[source].width != field.width ||
@@ -228,7 +228,7 @@ int FileLayout::FieldIndex(std::string_view field_name) const {
 
 int FileLayout::KeyLength(int k) const {
   int length = 0;
-  for (const KeySegment& segment : keys[k].segments) length += segment.length;
+  for (const LayoutSegment& segment : keys[k].segments) length += segment.length;
   return length;
 }
 
@@ -258,16 +258,16 @@ bool ParseLayouts(std::string_view text, std::vector<FileLayout>* files, std::st
 //            14 manual key number, 15 collating sequence number
 std::string CreateBuffer(const FileLayout& layout) {
   std::size_t segments = 0;
-  for (const KeyLayout& key : layout.keys) segments += key.segments.size();
+  for (const LayoutKey& key : layout.keys) segments += key.segments.size();
   std::string buffer(16 + 16 * segments, '\0');
   Put16(&buffer, 0, layout.record_length);
   Put16(&buffer, 2, layout.page_size);
   Put16(&buffer, 4, static_cast<int>(layout.keys.size()));
   std::size_t at = 16;
-  for (const KeyLayout& key : layout.keys) {
+  for (const LayoutKey& key : layout.keys) {
     for (std::size_t s = 0; s < key.segments.size(); ++s) {
-      const KeySegment& segment = key.segments[s];
-      const FieldLayout& field = layout.fields[segment.field];
+      const LayoutSegment& segment = key.segments[s];
+      const LayoutField& field = layout.fields[segment.field];
       int flags = 0;
       if (!key.unique) flags |= kKeyDuplicates;
       if (key.modifiable) flags |= kKeyModifiable;

@@ -22,7 +22,7 @@ enum class FieldType {
   kFill,    // reserved, zero bytes
 };
 
-struct FieldLayout {
+struct LayoutField {
   std::string name;
   int offset = 0;
   int width = 0;
@@ -31,17 +31,17 @@ struct FieldLayout {
   std::string copy_of;        // name of the field whose bytes this one copies
 };
 
-struct KeySegment {
+struct LayoutSegment {
   int field = 0;   // index into FileLayout::fields
   int length = 0;  // bytes of the field's start that the segment covers
 };
 
-struct KeyLayout {
+struct LayoutKey {
   bool unique = true;
   bool modifiable = false;
   bool no_case = false;
   bool descending = false;
-  std::vector<KeySegment> segments;
+  std::vector<LayoutSegment> segments;
 };
 
 struct FileLayout {
@@ -49,8 +49,8 @@ struct FileLayout {
   std::string name;          // the base name: "UPaisos", "menu"
   int record_length = 0;
   int page_size = 0;
-  std::vector<FieldLayout> fields;
-  std::vector<KeyLayout> keys;
+  std::vector<LayoutField> fields;
+  std::vector<LayoutKey> keys;
 
   // Index of the named field, -1 when the file has none.
   int FieldIndex(std::string_view field_name) const;

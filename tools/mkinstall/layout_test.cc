@@ -77,13 +77,13 @@ TEST_F(SampleLayouts, LanguageColumnsStandWhereTheConvertersReadThem) {
         continue;
       }
       ASSERT_GE(f, 0) << name;
-      const FieldLayout& field = layout->fields[f];
+      const LayoutField& field = layout->fields[f];
       EXPECT_EQ(field.offset, offset) << name;
       EXPECT_EQ(field.width, c.width) << name;
       EXPECT_EQ(field.type, FieldType::kText) << name;
       EXPECT_LE(field.offset + field.width, layout->record_length) << name;
       // No key 0 segment may share a byte with a language column.
-      for (const KeySegment& segment : layout->keys[0].segments) {
+      for (const LayoutSegment& segment : layout->keys[0].segments) {
         int start = layout->fields[segment.field].offset;
         EXPECT_TRUE(start + segment.length <= offset || start >= offset + c.width)
             << name << " overlaps key 0";
@@ -100,8 +100,8 @@ TEST_F(SampleLayouts, KeyZeroSuitsTheWayTheProgressLineShowsIt) {
     ASSERT_NE(layout, nullptr);
     std::string shown(c.key_bytes);
     int at = 0;
-    for (const KeySegment& segment : layout->keys[0].segments) {
-      const FieldLayout& field = layout->fields[segment.field];
+    for (const LayoutSegment& segment : layout->keys[0].segments) {
+      const LayoutField& field = layout->fields[segment.field];
       for (int b = 0; b < segment.length; ++b, ++at) {
         char expected = at < static_cast<int>(shown.size()) ? shown[at] : shown.back();
         FieldType type = expected == 'T' ? FieldType::kText : FieldType::kDigits;
@@ -123,7 +123,7 @@ TEST_F(SampleLayouts, EveryRealRecordCarriesItsTextInEachLanguage) {
     for (const std::string& record : data_.records[i]) {
       ASSERT_EQ(record.size(), static_cast<std::size_t>(layout.record_length));
       auto column = [&](const char* name) {
-        const FieldLayout& f = layout.fields[layout.FieldIndex(name)];
+        const LayoutField& f = layout.fields[layout.FieldIndex(name)];
         return record.substr(f.offset, f.width);
       };
       std::string current = column("CurrentText");

@@ -39,12 +39,12 @@ bool Encode(const FileLayout& layout, const std::vector<int>& column_field, cons
   // Plain fields first, copies afterwards, so a copy sees its source's bytes.
   for (int pass = 0; pass < 2; ++pass) {
     for (std::size_t f = 0; f < layout.fields.size(); ++f) {
-      const FieldLayout& field = layout.fields[f];
+      const LayoutField& field = layout.fields[f];
       bool copies = !field.copy_of.empty() && value_of[f] == nullptr;
       if (copies != (pass == 1)) continue;
       char* out = record->data() + field.offset;
       if (copies) {
-        const FieldLayout& source = layout.fields[layout.FieldIndex(field.copy_of)];
+        const LayoutField& source = layout.fields[layout.FieldIndex(field.copy_of)];
         std::memcpy(out, record->data() + source.offset, field.width);
         continue;
       }

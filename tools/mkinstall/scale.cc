@@ -22,7 +22,7 @@ std::uint64_t Power(std::uint64_t base, int exponent) {
 }
 
 // Values one segment can take under the scaler's variation.
-std::uint64_t SegmentSpace(const FieldLayout& field, int length) {
+std::uint64_t SegmentSpace(const LayoutField& field, int length) {
   switch (field.type) {
     case FieldType::kText:
       return Power(kAlphabetSize, length);
@@ -41,7 +41,7 @@ std::uint64_t SegmentSpace(const FieldLayout& field, int length) {
 }
 
 // Writes digit `value` (below the segment's space) into the segment's bytes.
-void WriteSegment(const FieldLayout& field, int length, std::uint64_t value, char* out) {
+void WriteSegment(const LayoutField& field, int length, std::uint64_t value, char* out) {
   switch (field.type) {
     case FieldType::kText:
       for (int i = length - 1; i >= 0; --i) {
@@ -83,7 +83,7 @@ std::uint64_t SplitMix(std::uint64_t* state) {
 
 std::string KeyBytes(const FileLayout& layout, int k, const std::string& record) {
   std::string key;
-  for (const KeySegment& segment : layout.keys[k].segments) {
+  for (const LayoutSegment& segment : layout.keys[k].segments) {
     key.append(record, layout.fields[segment.field].offset, segment.length);
   }
   return key;
@@ -91,7 +91,7 @@ std::string KeyBytes(const FileLayout& layout, int k, const std::string& record)
 
 std::uint64_t KeySpace(const FileLayout& layout) {
   std::uint64_t space = 1;
-  for (const KeySegment& segment : layout.keys[0].segments) {
+  for (const LayoutSegment& segment : layout.keys[0].segments) {
     space = SaturatingMultiply(space, SegmentSpace(layout.fields[segment.field], segment.length));
   }
   return space;
@@ -137,9 +137,9 @@ RecordScaler::RecordScaler(const FileLayout& layout, const std::vector<std::stri
 std::uint64_t RecordScaler::Random() { return SplitMix(&rng_state_); }
 
 void RecordScaler::WriteKey(std::uint64_t value, std::string* record) const {
-  const std::vector<KeySegment>& segments = layout_.keys[0].segments;
+  const std::vector<LayoutSegment>& segments = layout_.keys[0].segments;
   for (auto it = segments.rbegin(); it != segments.rend(); ++it) {
-    const FieldLayout& field = layout_.fields[it->field];
+    const LayoutField& field = layout_.fields[it->field];
     std::uint64_t space = SegmentSpace(field, it->length);
     WriteSegment(field, it->length, value % space, record->data() + field.offset);
     value /= space;

@@ -59,7 +59,7 @@ TEST_F(Scale, EveryFileScalesToTheCountWithValidKeys) {
       bool from_real = false;
       for (const std::string& candidate : base) {
         std::string restored = records[r];
-        for (const KeySegment& s : layout.keys[0].segments) {
+        for (const LayoutSegment& s : layout.keys[0].segments) {
           int at = layout.fields[s.field].offset;
           restored.replace(at, s.length, candidate, at, s.length);
         }
@@ -70,7 +70,7 @@ TEST_F(Scale, EveryFileScalesToTheCountWithValidKeys) {
       }
       EXPECT_TRUE(from_real) << "record " << r;
       // Packed-digit key bytes stay packed digits (128..227).
-      for (const KeySegment& s : layout.keys[0].segments) {
+      for (const LayoutSegment& s : layout.keys[0].segments) {
         if (layout.fields[s.field].type != FieldType::kDigits) continue;
         for (int b = 0; b < s.length; ++b) {
           auto byte = static_cast<unsigned char>(records[r][layout.fields[s.field].offset + b]);
