@@ -16,7 +16,13 @@ bool AllDigits(std::string_view s) {
   return true;
 }
 
-std::string Quoted(std::string_view value) { return "\"" + std::string(value) + "\""; }
+// Built by appending: GCC 12 warns falsely (-Wrestrict) about "\"" + string.
+std::string Quoted(std::string_view value) {
+  std::string out(1, '"');
+  out.append(value);
+  out.push_back('"');
+  return out;
+}
 
 // Packs a text of exactly 2 x n digits into n bytes.
 void PackDigitPairs(std::string_view digits, char* out) {
@@ -96,8 +102,7 @@ bool StrictUtf8ToCp850(std::string_view utf8, std::string* cp850, std::string* e
       return false;
     }
     if (!UnicodeToCp850(cp, &byte)) {
-      *error = "\"" + std::string(utf8.substr(start, pos - start)) +
-               "\" does not exist in code page 850";
+      *error = Quoted(utf8.substr(start, pos - start)) + " does not exist in code page 850";
       return false;
     }
     cp850->push_back(static_cast<char>(byte));

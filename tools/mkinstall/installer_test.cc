@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "recman/admin.h"
 #include "recman/recman.h"
 #include "tools/mkinstall/sample_data.h"
 #include "tools/mkinstall/sample_sources.h"
@@ -67,6 +68,8 @@ class Installation : public ::testing::Test {
     std::int16_t status = BTRCALL(kOpOpen, position, owner, &length, path.data(), 0, kOpenNormal);
     EXPECT_EQ(status, kStatusOk) << path;
     if (status != kStatusOk) return records;
+    std::string problems;
+    EXPECT_EQ(CheckDataFile(position, &problems), kStatusOk) << problems;
     std::string stat(4096, '\0');
     length = static_cast<std::uint32_t>(stat.size());
     std::string key(kMaxKeyLength + 1, '\0');
