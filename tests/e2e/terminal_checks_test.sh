@@ -58,4 +58,29 @@ else
   e2e_fail "keyprobe did not start"
 fi
 e2e_kill_session idle
+
+# Shrinking the terminal below 80x25 while running shows a notice instead
+# of a cut screen; enlarging it brings the whole screen back.
+e2e_run resize 80 25 tmux-256color "$BIN"
+if e2e_wait_for resize "Ready." >/dev/null; then
+  e2e_tmux resize-window -t resize -x 80 -y 24
+  e2e_wait_for resize "The terminal is too small" >/dev/null && e2e_pass "shrunk: notice shown" ||
+    e2e_fail "shrunk: no notice"
+  e2e_tmux resize-window -t resize -x 90 -y 30
+  e2e_wait_for resize "Ready. Press keys" >/dev/null && e2e_pass "enlarged: screen back" ||
+    e2e_fail "enlarged: screen not repainted"
+  e2e_send resize F3
+  e2e_wait_for resize "#1 key 3d00 " >/dev/null && e2e_pass "keys after resizing" ||
+    e2e_fail "no key after resizing"
+  # A character code page 850 lacks is refused with a beep, never typed.
+  e2e_tmux new-window -d -t resize "sleep 30"  # the bell is flagged on other windows only
+  e2e_send_literal resize:0 "€"
+  e2e_send resize:0 F4
+  e2e_wait_for resize:0 "#2 key 3e00 " >/dev/null && e2e_pass "the euro sign gives no key" ||
+    e2e_fail "after the euro sign: $(e2e_capture resize:0 | sed -n 21p)"
+  e2e_expect_eq "the euro sign beeps" "$(e2e_tmux display -p -t resize:0 '#{window_bell_flag}')" 1
+else
+  e2e_fail "keyprobe did not start"
+fi
+e2e_kill_session resize
 e2e_summary
