@@ -131,8 +131,10 @@ class Console {
   virtual void SetMouseInput(bool on) = 0;
   // Called when WaitInput said kNever but the program must have a key. The
   // plain backend ends the run here (message, exit code kExitNoKeyboard) and
-  // does not return. Others return true when input was made available (a
-  // test supplied more), and false when the wait can never be satisfied.
+  // does not return; so does the curses backend when the terminal has gone
+  // away. The memory backend returns true when its test supplied more input
+  // and otherwise stops the process with a message. A backend that returns
+  // false gets Esc delivered to the waiting read, so screens unwind.
   virtual bool OnInputExhausted() = 0;
 
   // ---- Clipboard, as code page 850 text. Characters the code page lacks

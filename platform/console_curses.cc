@@ -375,7 +375,7 @@ void CursesConsole::ApplyCursorShape() {
 }
 
 void CursesConsole::Flush() {
-  if (too_small_) return;
+  if (too_small_ || hung_up_) return;
   int visibility = cursor_visible_ ? 1 : 0;
   if (visibility != shown_visibility_) {
     ::curs_set(visibility);

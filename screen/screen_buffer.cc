@@ -40,6 +40,9 @@ struct Buffer {
 
 void PresentHook() { RefreshScreen(); }
 
+// Draws every pending change and flushes the backend.
+void Present(Buffer& b);
+
 // Restores the terminal at exit (the curses backend leaves raw mode and the
 // alternate screen) after showing the last state of the screen.
 void ShutDownConsole();
@@ -70,7 +73,9 @@ Buffer& Buf() {
 }
 
 void ShutDownConsole() {
-  RefreshScreen();
+  // Other statics (the clock among them) may be gone by now: draw without
+  // asking them.
+  Present(Buf());
   Buf().console.reset();
 }
 
@@ -202,6 +207,13 @@ std::int16_t ScreenCols() { return static_cast<std::int16_t>(Buf().cols); }
 void RefreshScreen() {
   Buffer& b = Buf();
   if (!b.present_pending) return;
+  Present(b);
+  if (b.console->RefreshIntervalMillis() > 0) b.last_present_ms = CurrentEnv().MonotonicMillis();
+}
+
+namespace {
+
+void Present(Buffer& b) {
   for (int r = 1; r <= b.rows; ++r) {
     int first = b.dirty_first[r];
     int last = b.dirty_last[r];
@@ -216,8 +228,9 @@ void RefreshScreen() {
   }
   b.console->Flush();
   b.present_pending = false;
-  if (b.console->RefreshIntervalMillis() > 0) b.last_present_ms = CurrentEnv().MonotonicMillis();
 }
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // Colour
