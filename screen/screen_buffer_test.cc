@@ -1,8 +1,5 @@
 #include "screen/screen_buffer.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "platform/system.h"
 #include "platform/wait_hooks.h"
 #include "screen/screen_test_support.h"
