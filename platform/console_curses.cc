@@ -140,7 +140,9 @@ bool CursesConsole::Start(ConsoleStatus* status, std::string* message) {
         "terminals.";
     return false;
   }
-  ::setlocale(LC_ALL, "");
+  // Only the character type follows the environment: ncursesw needs it for
+  // UTF-8, while numbers must keep formatting the same under any locale.
+  ::setlocale(LC_CTYPE, "");
   const char* codeset = ::nl_langinfo(CODESET);
   if (codeset == nullptr ||
       (std::strcmp(codeset, "UTF-8") != 0 && std::strcmp(codeset, "utf8") != 0)) {
