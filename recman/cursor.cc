@@ -174,6 +174,14 @@ void SeatOnKey(Cursor* c, int key_index, std::int64_t id) {
 
 void LoseCurrent(Cursor* c) { c->has_current = false; }
 
+// After a locking read: the write lock it took to read fresh data goes at
+// once unless the transaction holds writes. Returns `status`, or the
+// failure of that commit.
+std::int16_t Unlocked(Cursor* c, std::int16_t status) {
+  std::int16_t st = StoreOf(c).ReleaseUnusedWriteLock();
+  return st != kStatusOk ? st : status;
+}
+
 // --- Gets along a key ---------------------------------------------------
 
 struct Miss {
@@ -266,9 +274,10 @@ std::int16_t GetByKey(Cursor* c, CallArgs& a, std::int16_t (*flush_all)()) {
     if (st != kStatusOk || !lock) break;
     std::int16_t l = TakeLock(c, row.id, a.bias, flush_all);
     if (l == kLookAgain) continue;
-    if (l != kStatusOk) return l;  // no position change on 84
+    if (l != kStatusOk) return Unlocked(c, l);  // no position change on 84
     break;
   }
+  if (lock) st = Unlocked(c, st);
   if (st == kStatusKeyNotFound || st == kStatusEndOfFile) {
     c->logical = miss.place;
     c->path = k;
@@ -318,9 +327,10 @@ std::int16_t StepRecord(Cursor* c, CallArgs& a, std::int16_t (*flush_all)()) {
     if (st != kStatusOk || !lock) break;
     std::int16_t l = TakeLock(c, row.id, a.bias, flush_all);
     if (l == kLookAgain) continue;
-    if (l != kStatusOk) return l;
+    if (l != kStatusOk) return Unlocked(c, l);
     break;
   }
+  if (lock) st = Unlocked(c, st);
   if (st == kStatusEndOfFile) {
     c->phys = miss;
     c->logical = Place::kNone;
@@ -373,12 +383,13 @@ std::int16_t GetDirect(Cursor* c, CallArgs& a, std::int16_t (*flush_all)()) {
       row.data = c->image;
     } else {
       st = StoreOf(c).Read(id, &row);
-      if (st != kStatusOk) return st;
+      if (st != kStatusOk) return lock ? Unlocked(c, st) : st;
     }
     if (!lock) break;
     std::int16_t l = TakeLock(c, id, a.bias, flush_all);
     if (l == kLookAgain) continue;
-    if (l != kStatusOk) return l;
+    if (l != kStatusOk) return Unlocked(c, l);
+    if (std::int16_t u = Unlocked(c, kStatusOk); u != kStatusOk) return u;
     break;
   }
   c->phys = Place::kAt;

@@ -58,9 +58,12 @@
 // failure's status (2 or 18) until it is closed (Close reports it too).
 //
 // Threads: one thread at a time (the program is single-threaded).
-// Fork: a child process must not use the parent's open files; it may open
-// its own (files open in the parent are forgotten, not closed, by the child's
-// first Open, Create or Reset) and must leave through exec or _exit.
+// Fork: a child of fork() must not use the record manager while the parent
+// has files open at the moment of the fork (SQLite's per-process lock
+// bookkeeping of those files is inherited and would make the child's writes
+// wait forever). Fork before opening, or exec. Files open in the parent are
+// forgotten, not closed, by the child's first Open, Create or Reset, and the
+// child's exit does not touch them.
 #ifndef KEL_RECMAN_RECMAN_H_
 #define KEL_RECMAN_RECMAN_H_
 

@@ -402,6 +402,11 @@ std::int16_t Store::Commit() {
   return status;
 }
 
+std::int16_t Store::ReleaseUnusedWriteLock() {
+  if (txn_ != Txn::kWrite || writes_ != 0) return kStatusOk;
+  return Commit();
+}
+
 std::int16_t Store::LoadCounts() {
   if (counts_serial_ == serial_) return kStatusOk;
   sqlite3_stmt* s = Prepare("SELECT slot, value FROM kel_counts");

@@ -87,6 +87,9 @@ class Store {
   // Commits the open transaction, if any. On failure the transaction's
   // writes are undone and the store is broken (see broken()).
   [[nodiscard]] std::int16_t Commit();
+  // Ends a write transaction that has written nothing (a locking read took
+  // the write lock only to read fresh data): nobody should wait on it.
+  [[nodiscard]] std::int16_t ReleaseUnusedWriteLock();
   // Undoes the open transaction on purpose (an all-or-nothing batch that
   // failed): the store is not broken by it.
   void Rollback();
