@@ -126,8 +126,10 @@ std::int16_t FlushAllExcept(Store* except) {
   e.flushing = true;
   std::int16_t first = kStatusOk;
   for (auto& f : e.files) {
-    if (f->store.get() == except || !f->store->HasTransaction()) continue;
-    std::int16_t st = f->store->Commit();
+    if (f->store.get() == except) continue;
+    // A file that already lost acknowledged work keeps reporting it.
+    std::int16_t st = f->store->broken();
+    if (st == kStatusOk && f->store->HasTransaction()) st = f->store->Commit();
     if (first == kStatusOk) first = st;
   }
   e.flushing = false;
@@ -137,7 +139,9 @@ std::int16_t FlushAllExcept(Store* except) {
 std::int16_t FlushAll() {
   Engine& e = TheEngine();
   bool pending = false;
-  for (auto& f : e.files) pending = pending || f->store->HasTransaction();
+  for (auto& f : e.files) {
+    pending = pending || f->store->HasTransaction() || f->store->broken() != kStatusOk;
+  }
   if (!pending || ForgetIfForked(e)) return kStatusOk;
   return FlushAllExcept(nullptr);
 }

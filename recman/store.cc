@@ -19,6 +19,7 @@ namespace {
 // may take: the bound on what a killed process loses and on how long other
 // processes wait for the write lock or see old data.
 constexpr std::chrono::milliseconds kCommitWindow{20};
+std::chrono::milliseconds g_commit_window = kCommitWindow;
 constexpr int kMaxWritesPerTransaction = 4096;
 // How long a write waits for another process's write lock before giving up.
 constexpr std::chrono::seconds kBusyLimit{30};
@@ -131,6 +132,9 @@ std::int16_t StatusFromSqlite(int rc) {
 }
 
 void Store::SetVfsForTesting(const char* vfs_name) { g_vfs = vfs_name; }
+void Store::SetCommitWindowForTesting(std::chrono::milliseconds window) {
+  g_commit_window = window;
+}
 void Store::SetBusyFlush(void (*flush)(Store* except)) { g_busy_flush = flush; }
 
 Store::~Store() {
@@ -356,7 +360,7 @@ std::int16_t Store::Fail(int rc) {
 std::int16_t Store::Begin(bool write) {
   if (broken_ != kStatusOk) return broken_;
   if (txn_ != Txn::kNone) {
-    if (std::chrono::steady_clock::now() - started_ >= kCommitWindow ||
+    if (std::chrono::steady_clock::now() - started_ >= g_commit_window ||
         writes_ >= kMaxWritesPerTransaction) {
       if (std::int16_t st = Commit(); st != kStatusOk) return st;
     } else if (write && txn_ == Txn::kRead) {
@@ -391,15 +395,34 @@ std::int16_t Store::Commit() {
     }
     status = Fail(rc);
   }
+  const bool wrote = writes_ > 0;
   if (txn_ != Txn::kNone) {
     // The commit failed but SQLite kept the transaction: undo it ourselves
     // so that the file holds exactly what the last good commit left.
-    if (txn_ == Txn::kWrite && writes_ > 0 && !batch_) broken_ = status;
+    if (txn_ == Txn::kWrite && wrote && !batch_) broken_ = status;
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     txn_ = Txn::kNone;
   }
   counts_serial_ = 0;
+  if (wrote) OverwriteFailedCommit();
   return status;
+}
+
+void Store::OverwriteFailedCommit() {
+  // A commit can fail after its last frame, commit mark included, reached
+  // the WAL (the sync failed, or a write after it). SQLite then treats the
+  // transaction as undone, but the next opener's recovery would find the
+  // frames and bring it back: a failure reported that did not leave the file
+  // as before. One small commit of our own lands on the same place in the
+  // WAL and ends the chain of checksums there, so those frames can never be
+  // recovered. Its own failure changes nothing further: it is a no-op.
+  sqlite3_exec(db_,
+               "BEGIN IMMEDIATE;"
+               "INSERT OR REPLACE INTO kel_counts VALUES (-1, 1 + coalesce("
+               "(SELECT value FROM kel_counts WHERE slot = -1), 0));"
+               "COMMIT",
+               nullptr, nullptr, nullptr);
+  if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
 std::int16_t Store::ReleaseUnusedWriteLock() {

@@ -5,7 +5,8 @@
 // Schema (docs/record-files.md has the full description):
 //   kel_file(id = 1, format, record_length, create_buffer, owner, owner_mode)
 //   kel_counts(slot, value)    slot 0 = records, slot 1 + i = unique values
-//                              of key i
+//                              of key i, slot -1 = commits undone after a
+//                              failure
 //   kel_records(id, data, k0, k1, ...)  id = the record's position
 //                              (1..2^32-1), data = the record's bytes, kN =
 //                              key N encoded (key_codec.h), NULL when the
@@ -64,6 +65,9 @@ class Store {
   // The SQLite VFS that new connections use (nullptr: the default). Tests
   // install a fault-injecting one.
   static void SetVfsForTesting(const char* vfs_name);
+  // The commit window (20 ms unless a test sets another, so that commits
+  // happen exactly where it asks for them).
+  static void SetCommitWindowForTesting(std::chrono::milliseconds window);
   // Called when a write must wait for another process: commits the pending
   // work of every other store of this process, so that two processes never
   // wait on each other's open transactions.
@@ -161,6 +165,7 @@ class Store {
   // the whole transaction (then writes acknowledged earlier are lost).
   std::int16_t Fail(int rc);
   std::int16_t BeginTransaction(bool write);
+  void OverwriteFailedCommit();
   std::int16_t LoadCounts();
   std::int16_t WriteCounts();
   std::int16_t NextId(std::int64_t* id);
