@@ -1,0 +1,192 @@
+// The real recutil binary on good and bad input.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "gtest/gtest.h"
+#include "recman/file_spec.h"
+#include "tools/recutil/sequential.h"
+
+namespace kel {
+namespace {
+
+struct Result {
+  int code = -1;
+  std::string output;  // stdout and stderr together
+};
+
+std::string BinDir() {
+  if (const char* dir = std::getenv("KEL_TEST_BIN_DIR")) return dir;
+  return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
+}
+
+Result Recutil(const std::string& args) {
+  Result r;
+  FILE* p = ::popen((BinDir() + "/recutil " + args + " 2>&1").c_str(), "r");
+  if (p == nullptr) return r;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
+  int status = ::pclose(p);
+  r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+void Write(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string Read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Record length 20; key 0 bytes 1-4 unique; key 1 bytes 5-6 with duplicates.
+std::string Dictionary() {
+  FileSpec spec;
+  spec.record_length = 20;
+  spec.page_size = 1024;
+  KeyDef k0, k1;
+  KeySegment s0, s1;
+  s0.position = 1;
+  s0.length = 4;
+  s1.position = 5;
+  s1.length = 2;
+  s1.flags = kKeyFlagDuplicates;
+  k0.segments = {s0};
+  k1.segments = {s1};
+  spec.keys = {k0, k1};
+  std::string buffer = BuildCreateBuffer(spec);
+  std::string dict(2, '\0');
+  dict[0] = static_cast<char>(buffer.size() & 0xFF);
+  dict[1] = static_cast<char>(buffer.size() >> 8);
+  return dict + buffer;
+}
+
+std::string Sequential(const std::vector<std::string>& records, bool end = true) {
+  std::string out;
+  for (const std::string& r : records) AppendSequentialRecord(r, &out);
+  if (end) out += kEndOfFile;
+  return out;
+}
+
+class RecutilTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char templ[] = "/tmp/kel-recutil-XXXXXX";
+    ASSERT_NE(::mkdtemp(templ), nullptr);
+    dir_ = templ;
+    Write(P("d.xdf"), Dictionary());
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::string P(const std::string& name) const { return dir_ + "/" + name; }
+  std::string dir_;
+};
+
+TEST_F(RecutilTest, CreateLoadSaveRoundTripEveryByte) {
+  const std::vector<std::string> records = {
+      std::string("B001Y1\r\n\x1a\0,99 bytes", 20),
+      std::string("A001X1\x98\x80 plain text", 20),
+      std::string("C001X1", 6) + std::string(14, '\0'),
+  };
+  Write(P("in.seq"), Sequential(records));
+  Result r = Recutil("create " + P("f.dat") + " " + P("d.xdf"));
+  ASSERT_EQ(r.code, 0) << r.output;
+  r = Recutil("load " + P("f.dat") + " " + P("in.seq"));
+  ASSERT_EQ(r.code, 0) << r.output;
+  EXPECT_NE(r.output.find("3 records loaded"), std::string::npos) << r.output;
+  r = Recutil("save " + P("f.dat") + " " + P("out.seq"));
+  ASSERT_EQ(r.code, 0) << r.output;
+  EXPECT_EQ(Read(P("out.seq")), Read(P("in.seq")));  // physical order = load order
+  r = Recutil("save " + P("f.dat") + " " + P("k1.seq") + " --key 1");
+  ASSERT_EQ(r.code, 0) << r.output;
+  EXPECT_EQ(Read(P("k1.seq")), Sequential({records[1], records[2], records[0]}));
+  r = Recutil("stat " + P("f.dat"));
+  ASSERT_EQ(r.code, 0) << r.output;
+  for (const char* part : {"Record length      = 20", "Page size          = 1024",
+                           "Total records      = 3", "Keys               = 2"}) {
+    EXPECT_NE(r.output.find(part), std::string::npos) << part << "\n" << r.output;
+  }
+  EXPECT_NE(r.output.find("1    1    5        2      String           0001  Yes  No"),
+            std::string::npos)
+      << r.output;
+  r = Recutil("dump " + P("f.dat") + " --key 0");
+  ASSERT_EQ(r.code, 0) << r.output;
+  EXPECT_NE(r.output.find("A001X1ÿÇ plain text"), std::string::npos) << r.output;
+  EXPECT_LT(r.output.find("A001"), r.output.find("B001"));
+  r = Recutil("check " + P("f.dat"));
+  EXPECT_EQ(r.code, 0) << r.output;
+  // Loading the same records again: a duplicate key, nothing loaded.
+  r = Recutil("load " + P("f.dat") + " " + P("in.seq"));
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.output.find("record 1 of"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("status 5"), std::string::npos) << r.output;
+}
+
+TEST_F(RecutilTest, BadInputGivesAClearMessageAndChangesNothing) {
+  ASSERT_EQ(Recutil("create " + P("f.dat") + " " + P("d.xdf")).code, 0);
+  const std::string good(20, 'g');
+  std::string truncated_dict = Dictionary().substr(0, 20);
+  std::string bad_page = Dictionary();
+  bad_page[2 + 2] = 0x11;  // page size 0x411
+  Write(P("trunc.xdf"), truncated_dict);
+  Write(P("page.xdf"), bad_page);
+  Write(P("wrong.seq"),
+        Sequential({"A001" + good.substr(4), "A002" + good.substr(4), "A003" + good.substr(5)}));
+  Write(P("dup.seq"), Sequential({"A001" + good.substr(4), "A001" + good.substr(4)}));
+  Write(P("cut.seq"), Sequential({"A001" + good.substr(4)}).substr(0, 12));
+  Write(P("text.dat"), "not a data file at all\r\n");
+  struct Case {
+    const char* name;
+    std::string args;
+    int code;
+    std::vector<std::string> parts;
+  } cases[] = {
+      {"truncated dictionary",
+       "create " + P("new.dat") + " " + P("trunc.xdf"),
+       2,
+       {"trunc.xdf", "truncated dictionary"}},
+      {"bad page size",
+       "create " + P("new.dat") + " " + P("page.xdf"),
+       2,
+       {"new.dat", "status 24"}},
+      {"existing file", "create " + P("f.dat") + " " + P("d.xdf"), 2, {"f.dat", "status 59"}},
+      {"wrong record length",
+       "load " + P("f.dat") + " " + P("wrong.seq"),
+       2,
+       {"wrong.seq", "record 3", "length 19", "nothing loaded"}},
+      {"duplicate inside the load",
+       "load " + P("f.dat") + " " + P("dup.seq"),
+       2,
+       {"record 2", "status 5", "nothing loaded"}},
+      {"cut load file", "load " + P("f.dat") + " " + P("cut.seq"), 2, {"record 1", "ends inside"}},
+      {"not a data file", "stat " + P("text.dat"), 2, {"text.dat", "status 30", "not a data file"}},
+      {"missing file", "save " + P("none.dat") + " " + P("o.seq"), 2, {"none.dat", "status 12"}},
+      {"missing load file", "load " + P("f.dat") + " " + P("none.seq"), 2, {"none.seq"}},
+      {"no command", "", 1, {"usage"}},
+      {"unknown command", "frobnicate x", 1, {"usage"}},
+      {"bad key number", "save a b --key x", 1, {"--key"}},
+      {"help", "--help", 0, {"usage: recutil", "load FILE IN"}},
+  };
+  for (const Case& c : cases) {
+    Result r = Recutil(c.args);
+    EXPECT_EQ(r.code, c.code) << c.name << "\n" << r.output;
+    for (const std::string& part : c.parts) {
+      EXPECT_NE(r.output.find(part), std::string::npos) << c.name << ": " << part << "\n"
+                                                        << r.output;
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(P("new.dat")));
+  EXPECT_FALSE(std::filesystem::exists(P("o.seq")));
+  EXPECT_EQ(Read(P("text.dat")), "not a data file at all\r\n");
+  Result r = Recutil("stat " + P("f.dat"));
+  EXPECT_NE(r.output.find("Total records      = 0"), std::string::npos) << r.output;
+}
+
+}  // namespace
+}  // namespace kel
