@@ -45,7 +45,12 @@ enum KeySlot {
   kKeySlotCount,
 };
 
-std::string Col(int key) { return "k" + std::to_string(key); }
+// (Appending, not "k" + ...: GCC 12 warns wrongly about the latter.)
+std::string Col(int key) {
+  std::string col = "k";
+  col += std::to_string(key);
+  return col;
+}
 
 std::string KeySql(int slot, int key) {
   const std::string k = Col(key);

@@ -56,7 +56,10 @@ std::int16_t Store::Check(std::string* report) {
   // from its bytes (NULL exactly when the record is left out of the key).
   std::string sql = "SELECT id, data";
   const std::size_t n = spec_.keys.size();
-  for (std::size_t k = 0; k < n; ++k) sql += ", k" + std::to_string(k);
+  for (std::size_t k = 0; k < n; ++k) {
+    sql += ", k";
+    sql += std::to_string(k);
+  }
   sql += " FROM kel_records ORDER BY id";
   std::int64_t records = 0;
   if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &s, nullptr) == SQLITE_OK) {
@@ -95,7 +98,8 @@ std::int16_t Store::Check(std::string* report) {
     }
     for (std::size_t k = 0; k < n; ++k) {
       std::int64_t distinct = -1;
-      const std::string c = "k" + std::to_string(k);
+      std::string c = "k";
+      c += std::to_string(k);
       if (!QueryInt(db_, "SELECT count(DISTINCT " + c + ") FROM kel_records", &distinct) ||
           distinct != counts_.unique_values[k]) {
         note("key " + std::to_string(k) + ": count of unique values " +
