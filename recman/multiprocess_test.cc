@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -360,6 +362,52 @@ TEST_F(MultiProcessTest, TwoProcessesWritingTwoFilesCrosswiseDoNotWaitOnEachOthe
   for (auto [h, k] : {std::pair{&h_, "C2  "}, {&h_, "P1  "}, {&hy, "C1  "}, {&hy, "P2  "}}) {
     EXPECT_EQ(h->Get(kOpGetEqual, k), kStatusOk) << k;
   }
+}
+
+
+TEST(ProcessExitTest, ANormalExitWithoutCloseLosesNothing) {
+  TempDir dir;
+  const std::string path = dir.File("exit.dat");
+  CreateSpec s;
+  s.record_length = 16;
+  s.keys = {{Segment{1, 4, 0}}};
+  ASSERT_EQ(testing::CreateFile(path, s), kStatusOk);
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    auto* h = new Handle();  // never closed, never destroyed
+    bool ok = h->Open(path) == kStatusOk && h->Insert(Rec("EXIT", 16)) == kStatusOk;
+    std::exit(ok ? 0 : 1);  // the exit handler commits and closes
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_FALSE(std::filesystem::exists(path + "-wal"));  // closed cleanly
+  Handle h;
+  ASSERT_EQ(h.Open(path), kStatusOk);
+  EXPECT_EQ(h.Get(kOpGetEqual, "EXIT"), kStatusOk);
+}
+
+TEST(ProcessExitTest, AChildsExitLeavesTheParentsPendingWorkAlone) {
+  TempDir dir;
+  const std::string path = dir.File("parent.dat");
+  CreateSpec s;
+  s.record_length = 16;
+  s.keys = {{Segment{1, 4, 0}}};
+  ASSERT_EQ(testing::CreateFile(path, s), kStatusOk);
+  Handle h;
+  ASSERT_EQ(h.Open(path), kStatusOk);
+  ASSERT_EQ(h.Insert(Rec("MINE", 16)), kStatusOk);  // pending in this process
+  pid_t pid = ::fork();
+  if (pid == 0) std::exit(0);  // runs the exit handler in the child
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_EQ(h.Insert(Rec("MORE", 16)), kStatusOk);
+  ASSERT_EQ(h.Close(), kStatusOk);
+  ASSERT_EQ(h.Open(path), kStatusOk);
+  std::int16_t st;
+  EXPECT_EQ(testing::ReadAll(h, 0, &st).size(), 2u);
+  std::string report;
+  EXPECT_TRUE(testing::FileIsSound(path, &report)) << report;
 }
 
 }  // namespace
