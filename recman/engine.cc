@@ -75,11 +75,13 @@ Engine& TheEngine() {
 bool ForgetIfForked(Engine& e) {
   std::string now = ProcessIdentity();
   if (now == e.process) return false;
-  for (Slot& s : e.slots) (void)s.cursor.release();
-  for (auto& f : e.files) {
-    (void)f->store.release();
-    (void)f.release();
+  // Kept, never destroyed: destroying them would close the parent's files.
+  static auto* forgotten_cursors = new std::vector<std::unique_ptr<Cursor>>();
+  static auto* forgotten_files = new std::vector<std::unique_ptr<SharedFile>>();
+  for (Slot& s : e.slots) {
+    if (s.cursor) forgotten_cursors->push_back(std::move(s.cursor));
   }
+  for (auto& f : e.files) forgotten_files->push_back(std::move(f));
   e.slots.clear();
   e.files.clear();
   e.token = NewToken();

@@ -364,7 +364,6 @@ TEST_F(MultiProcessTest, TwoProcessesWritingTwoFilesCrosswiseDoNotWaitOnEachOthe
   }
 }
 
-
 TEST(ProcessExitTest, ANormalExitWithoutCloseLosesNothing) {
   TempDir dir;
   const std::string path = dir.File("exit.dat");

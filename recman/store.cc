@@ -3,14 +3,11 @@
 #include <sqlite3.h>
 
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 #include <thread>
 
-#include "platform/system.h"
 #include "recman/key_codec.h"
 #include "recman/recman.h"
-#include "util/cp850.h"
+#include "recman/store_sql.h"
 
 namespace kel {
 namespace {
@@ -24,130 +21,14 @@ constexpr int kMaxWritesPerTransaction = 4096;
 // How long a write waits for another process's write lock before giving up.
 constexpr std::chrono::seconds kBusyLimit{30};
 
-constexpr int kFormat = 1;
-constexpr int kApplicationId = 0x4B454C52;  // "KELR"
-
-const char* g_vfs = nullptr;
 void (*g_busy_flush)(Store*) = nullptr;
-
-// Statement slots per key.
-enum KeySlot {
-  kSlotFirst,
-  kSlotLast,
-  kSlotEqual,
-  kSlotGreater,
-  kSlotGreaterOrEqual,
-  kSlotLess,
-  kSlotLessOrEqual,
-  kSlotSameAfter,
-  kSlotSameBefore,
-  kSlotExistsOther,
-  kKeySlotCount,
-};
-
-// (Appending, not "k" + ...: GCC 12 warns wrongly about the latter.)
-std::string Col(int key) {
-  std::string col = "k";
-  col += std::to_string(key);
-  return col;
-}
-
-std::string KeySql(int slot, int key) {
-  const std::string k = Col(key);
-  const std::string from = " FROM kel_records INDEXED BY kel_key" + std::to_string(key) + " WHERE ";
-  const std::string select = "SELECT id, data, " + k + from;
-  const std::string up = " ORDER BY " + k + ", id LIMIT 1";
-  const std::string down = " ORDER BY " + k + " DESC, id DESC LIMIT 1";
-  switch (slot) {
-    case kSlotFirst:
-      return select + k + " IS NOT NULL" + up;
-    case kSlotLast:
-      return select + k + " IS NOT NULL" + down;
-    case kSlotEqual:
-      return select + k + " = ?1" + up;
-    case kSlotGreater:
-      return select + k + " > ?1" + up;
-    case kSlotGreaterOrEqual:
-      return select + k + " >= ?1" + up;
-    case kSlotLess:
-      return select + k + " < ?1" + down;
-    case kSlotLessOrEqual:
-      return select + k + " <= ?1" + down;
-    case kSlotSameAfter:
-      return select + k + " = ?1 AND id > ?2" + up;
-    case kSlotSameBefore:
-      return select + k + " = ?1 AND id < ?2" + down;
-    case kSlotExistsOther:
-      return "SELECT 1" + from + k + " = ?1 AND id <> ?2 LIMIT 1";
-  }
-  return "";
-}
-
-// Resets a statement when the scope ends, whatever path leaves it.
-class ResetOnExit {
- public:
-  explicit ResetOnExit(sqlite3_stmt* s) : s_(s) {}
-  ~ResetOnExit() {
-    if (s_ != nullptr) sqlite3_reset(s_);
-  }
-  ResetOnExit(const ResetOnExit&) = delete;
-  ResetOnExit& operator=(const ResetOnExit&) = delete;
-
- private:
-  sqlite3_stmt* s_;
-};
-
-void BindBlob(sqlite3_stmt* s, int i, const void* p, std::size_t n) {
-  // A zero-length BLOB must not bind as NULL.
-  static const char kEmpty = 0;
-  sqlite3_bind_blob(s, i, n ? p : &kEmpty, static_cast<int>(n), SQLITE_STATIC);
-}
-
-void RemoveQuietly(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::remove(path, ec);
-}
 
 }  // namespace
 
-std::int16_t StatusFromSqlite(int rc) {
-  switch (rc & 0xFF) {
-    case SQLITE_OK:
-    case SQLITE_ROW:
-    case SQLITE_DONE:
-      return kStatusOk;
-    case SQLITE_CONSTRAINT:
-      return (rc == SQLITE_CONSTRAINT_UNIQUE || rc == SQLITE_CONSTRAINT_PRIMARYKEY)
-                 ? kStatusDuplicateKey
-                 : kStatusIoError;
-    case SQLITE_FULL:
-      return kStatusDiskFull;
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-      return kStatusFileInUse;
-    case SQLITE_READONLY:
-    case SQLITE_PERM:
-    case SQLITE_AUTH:
-      return kStatusAccessDenied;
-    case SQLITE_NOTADB:
-      return kStatusNotADataFile;
-    default:
-      return kStatusIoError;  // I/O errors, corruption, out of memory
-  }
-}
-
-void Store::SetVfsForTesting(const char* vfs_name) { g_vfs = vfs_name; }
 void Store::SetCommitWindowForTesting(std::chrono::milliseconds window) {
   g_commit_window = window;
 }
 void Store::SetBusyFlush(void (*flush)(Store* except)) { g_busy_flush = flush; }
-
-Store::~Store() {
-  for (auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
-  // An open transaction here was not committed on purpose (a failure):
-  // closing the connection rolls it back.
-  if (db_ != nullptr) sqlite3_close_v2(db_);
-}
 
 int Store::BusyHandler(void* self, int count) {
   auto* store = static_cast<Store*>(self);
@@ -164,166 +45,6 @@ int Store::BusyHandler(void* self, int count) {
   // must not run the program's wait hooks from inside SQLite.
   std::this_thread::sleep_for(std::chrono::milliseconds(1));
   return 1;
-}
-
-std::int16_t Store::Open(const std::string& native_path, std::unique_ptr<Store>* out) {
-  std::unique_ptr<Store> s(new Store());
-  s->path_ = native_path;
-  int rc = sqlite3_open_v2(native_path.c_str(), &s->db_,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, g_vfs);
-  if (rc != SQLITE_OK) {
-    return (rc & 0xFF) == SQLITE_CANTOPEN ? kStatusAccessDenied : StatusFromSqlite(rc);
-  }
-  sqlite3_extended_result_codes(s->db_, 1);
-  sqlite3_busy_handler(s->db_, &Store::BusyHandler, s.get());
-  s->file_read_only_ = sqlite3_db_readonly(s->db_, "main") == 1;
-
-  // Ours when the description row is there and reads back as a valid file
-  // specification; anything else (another SQLite database, a text file, an
-  // empty file) is not a data file.
-  sqlite3_stmt* stmt = nullptr;
-  rc = sqlite3_prepare_v2(s->db_,
-                          "SELECT format, record_length, create_buffer, owner, owner_mode "
-                          "FROM kel_file WHERE id = 1",
-                          -1, &stmt, nullptr);
-  if (rc != SQLITE_OK) {
-    int code = rc & 0xFF;
-    return (code == SQLITE_ERROR || code == SQLITE_NOTADB) ? kStatusNotADataFile
-                                                           : StatusFromSqlite(rc);
-  }
-  rc = sqlite3_step(stmt);
-  std::int16_t status = kStatusOk;
-  if (rc == SQLITE_ROW) {
-    const void* buf = sqlite3_column_blob(stmt, 2);
-    int len = sqlite3_column_bytes(stmt, 2);
-    if (sqlite3_column_int(stmt, 0) != kFormat ||
-        ParseCreateBuffer(buf, static_cast<std::size_t>(len), &s->spec_) != kStatusOk ||
-        sqlite3_column_int(stmt, 1) != s->spec_.record_length) {
-      status = kStatusNotADataFile;
-    }
-    if (sqlite3_column_type(stmt, 3) != SQLITE_NULL) {
-      s->owner_.assign(static_cast<const char*>(sqlite3_column_blob(stmt, 3)),
-                       sqlite3_column_bytes(stmt, 3));
-      s->owner_mode_ = sqlite3_column_int(stmt, 4);
-    }
-  } else {
-    status = rc == SQLITE_DONE ? kStatusNotADataFile : StatusFromSqlite(rc);
-  }
-  sqlite3_finalize(stmt);
-  if (status != kStatusOk) return status;
-
-  // Every key column and index must be there too.
-  std::string probe = "SELECT id, data";
-  for (std::size_t k = 0; k < s->spec_.keys.size(); ++k) probe += ", " + Col(static_cast<int>(k));
-  probe += " FROM kel_records LIMIT 0";
-  rc = sqlite3_prepare_v2(s->db_, probe.c_str(), -1, &stmt, nullptr);
-  sqlite3_finalize(stmt);
-  if (rc != SQLITE_OK) return kStatusNotADataFile;
-  s->slots_.assign(kKeySlotCount * s->spec_.keys.size(), nullptr);
-  for (std::size_t k = 0; k < s->spec_.keys.size(); ++k) {
-    if (s->Prepare(KeySql(kSlotFirst, static_cast<int>(k))) == nullptr) {
-      return kStatusNotADataFile;
-    }
-  }
-  // FULL: each commit of the WAL reaches the disk, which costs one sync per
-  // commit window rather than per operation.
-  if (std::int16_t st = s->Exec("PRAGMA synchronous = FULL; PRAGMA cache_size = -8192");
-      st != kStatusOk) {
-    return st;
-  }
-  if (!s->file_read_only_) {
-    // Files are created in WAL mode; put it back if someone changed it.
-    (void)s->Exec("PRAGMA journal_mode = WAL");
-  }
-  s->counts_dirty_.assign(1 + s->spec_.keys.size(), false);
-  *out = std::move(s);
-  return kStatusOk;
-}
-
-std::int16_t Store::Create(const std::string& native_path, const FileSpec& spec) {
-  const std::string tmp = native_path + ".kel-new";
-  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) RemoveQuietly(tmp + suffix);
-  sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(tmp.c_str(), &db,
-                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, g_vfs);
-  std::string sql =
-      "PRAGMA page_size = 4096;"
-      "PRAGMA application_id = " +
-      std::to_string(kApplicationId) + ";PRAGMA user_version = " + std::to_string(kFormat) +
-      ";BEGIN;"
-      "CREATE TABLE kel_file(id INTEGER PRIMARY KEY CHECK (id = 1), format INTEGER NOT NULL,"
-      " record_length INTEGER NOT NULL, create_buffer BLOB NOT NULL, owner BLOB,"
-      " owner_mode INTEGER);"
-      "CREATE TABLE kel_counts(slot INTEGER PRIMARY KEY, value INTEGER NOT NULL);"
-      "CREATE TABLE kel_records(id INTEGER PRIMARY KEY CHECK (id BETWEEN 1 AND 4294967295),"
-      " data BLOB NOT NULL CHECK (length(data) = " +
-      std::to_string(spec.record_length) + ")";
-  for (std::size_t k = 0; k < spec.keys.size(); ++k)
-    sql += ", " + Col(static_cast<int>(k)) + " BLOB";
-  sql += ");";
-  for (std::size_t k = 0; k < spec.keys.size(); ++k) {
-    const std::string n = std::to_string(k);
-    sql += std::string("CREATE ") + (spec.keys[k].duplicates ? "" : "UNIQUE ") + "INDEX kel_key" +
-           n + " ON kel_records(k" + n + ") WHERE k" + n + " IS NOT NULL;";
-  }
-  for (std::size_t slot = 0; slot <= spec.keys.size(); ++slot) {
-    sql += "INSERT INTO kel_counts VALUES (" + std::to_string(slot) + ", 0);";
-  }
-  sql += "INSERT INTO kel_file VALUES (1, " + std::to_string(kFormat) + ", " +
-         std::to_string(spec.record_length) + ", ?, NULL, NULL);";
-  std::int16_t status = kStatusOk;
-  if (rc == SQLITE_OK) {
-    sqlite3_extended_result_codes(db, 1);
-    // Everything but the description row in one go; that row binds the
-    // Create buffer, so it is the last statement, run on its own.
-    std::size_t cut = sql.rfind("INSERT INTO kel_file");
-    rc = sqlite3_exec(db, sql.substr(0, cut).c_str(), nullptr, nullptr, nullptr);
-    sqlite3_stmt* stmt = nullptr;
-    if (rc == SQLITE_OK) rc = sqlite3_prepare_v2(db, sql.c_str() + cut, -1, &stmt, nullptr);
-    if (rc == SQLITE_OK) {
-      const std::string buffer = BuildCreateBuffer(spec);
-      BindBlob(stmt, 1, buffer.data(), buffer.size());
-      rc = sqlite3_step(stmt);
-      if (rc == SQLITE_DONE) rc = SQLITE_OK;
-    }
-    sqlite3_finalize(stmt);
-    if (rc == SQLITE_OK) rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-    if (rc == SQLITE_OK) {
-      sqlite3_stmt* mode = nullptr;
-      rc = sqlite3_prepare_v2(db, "PRAGMA journal_mode = WAL", -1, &mode, nullptr);
-      if (rc == SQLITE_OK) {
-        rc = sqlite3_step(mode);
-        bool wal =
-            rc == SQLITE_ROW &&
-            std::strcmp(reinterpret_cast<const char*>(sqlite3_column_text(mode, 0)), "wal") == 0;
-        rc = wal ? SQLITE_OK : (rc == SQLITE_ROW ? SQLITE_ERROR : rc);
-      }
-      sqlite3_finalize(mode);
-    }
-  }
-  if (rc != SQLITE_OK) {
-    status = (rc & 0xFF) == SQLITE_CANTOPEN ? kStatusAccessDenied : StatusFromSqlite(rc);
-  }
-  // Closing the last connection checkpoints the WAL into the file, syncs it
-  // and removes the WAL.
-  if (sqlite3_close(db) != SQLITE_OK && status == kStatusOk) status = kStatusIoError;
-  std::error_code ec;
-  if (status == kStatusOk && std::filesystem::exists(tmp + "-wal", ec)) status = kStatusIoError;
-  if (status != kStatusOk) {
-    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) RemoveQuietly(tmp + suffix);
-    return status;
-  }
-  // A WAL left by a killed writer of the old file must not be applied to
-  // the new one.
-  for (const char* suffix : {"-wal", "-shm", "-journal"}) RemoveQuietly(native_path + suffix);
-  std::filesystem::rename(tmp, native_path, ec);
-  if (ec) {
-    RemoveQuietly(tmp);
-    return ec == std::errc::permission_denied ? kStatusAccessDenied : kStatusIoError;
-  }
-  std::string dir = std::filesystem::path(native_path).parent_path().string();
-  (void)SyncDirectory(Utf8ToCp850(dir.empty() ? "." : dir));
-  return kStatusOk;
 }
 
 sqlite3_stmt* Store::Prepare(const std::string& sql) {
@@ -626,7 +347,7 @@ std::int16_t Store::Insert(std::uint8_t* record, std::int64_t* id) {
   std::int64_t new_id = 0;
   if (std::int16_t st = NextId(&new_id); st != kStatusOk) return st;
   std::string sql = "INSERT INTO kel_records(id, data";
-  for (std::size_t k = 0; k < n; ++k) sql += ", " + Col(static_cast<int>(k));
+  for (std::size_t k = 0; k < n; ++k) sql += ", " + KeyColumn(static_cast<int>(k));
   sql += ") VALUES (?1, ?2";
   for (std::size_t k = 0; k < n; ++k) sql += ", ?" + std::to_string(k + 3);
   sql += ")";
@@ -694,7 +415,7 @@ std::int16_t Store::Update(std::int64_t id, const std::string& old_record,
   // would still rewrite its index entry.
   std::string sql = "UPDATE kel_records SET data = ?1";
   for (std::size_t i = 0; i < changes.size(); ++i) {
-    sql += ", " + Col(changes[i].key) + " = ?" + std::to_string(i + 3);
+    sql += ", " + KeyColumn(changes[i].key) + " = ?" + std::to_string(i + 3);
   }
   sql += " WHERE id = ?2";
   sqlite3_stmt* s = Prepare(sql);
