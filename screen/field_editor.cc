@@ -11,11 +11,6 @@
 
 namespace kel {
 
-// field_editor_keys.cc: the byte offset of `key` in `ExitKeys` (-1: not an
-// exit key) and the result code stored at an offset.
-int FindExitKey(std::int16_t key);
-std::int16_t ExitKeyResultAt(int offset);
-
 namespace {
 
 // The glyphs of these bytes are the left- and right-pointing triangles.

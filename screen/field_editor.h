@@ -87,6 +87,12 @@ void ResetFieldEditor();
 // Other characters are ignored.
 void SetExitKeys(std::string_view mode, std::string_view keys);
 
+// The byte offset of `key` in `ExitKeys` (whole entries only: even
+// offsets), or -1 when it is not an exit key; and the result code stored at
+// such an offset.
+int FindExitKey(std::int16_t key);
+std::int16_t ExitKeyResultAt(int offset);
+
 // Sets `ChoiceList` for the following edits; "" ends selector mode.
 void SetChoiceList(std::string_view list);
 

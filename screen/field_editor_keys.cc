@@ -10,10 +10,6 @@
 
 namespace kel {
 
-// Shared with field_editor.cc.
-int FindExitKey(std::int16_t key);
-std::int16_t ExitKeyResultAt(int offset);
-
 namespace {
 
 void AppendCode(std::string* table, std::uint16_t code) {
