@@ -10,9 +10,9 @@
 //   of this process (never opened, closed, cleared, garbage) gives status 3.
 // - data buffer and *data_length: input length in, output length out. Record
 //   operations move exactly the file's record length.
-// - key buffer: for operations that RETURN a key (every Get and Step that
-//   finds a record, Insert, Update, Get Direct) the engine writes the whole
-//   key of the key number given (the concatenated segments, at most 255
+// - key buffer: for operations that RETURN a key (every Get that finds a
+//   record, Insert, Update, Get Direct; not the Steps) the engine writes the
+//   whole key of the key number given (the concatenated segments, at most 255
 //   bytes) at the start of the key buffer whatever `key_length` says, so the
 //   buffer must have room for the key. Operations that READ a search key take
 //   the key's whole length from the buffer. key_length is only used for the
@@ -37,12 +37,11 @@
 //   / Less or Equal / Last the last of it.
 //
 // Locks (biases added to the codes of the Get and Step operations and of Get
-// Direct): +100 single-record wait, +200 single-record no-wait, +300
-// multiple-record wait, +400 multiple-record no-wait. A lock belongs to the
-// position block: another block, in this process or another, gets 84 when it
-// tries to lock, update or delete the record (or waits, with a wait bias);
-// plain reads are never refused. A single-record lock lasts until the block
-// updates or deletes that record, reads another record with a single-record
+// Direct; Get Position accepts and ignores them): +100 single-record wait, +200 single-record
+// no-wait, +300 multiple-record wait, +400 multiple-record no-wait. A lock belongs to the position
+// block: another block, in this process or another, gets 84 when it tries to lock, update or delete
+// the record (or waits, with a wait bias); plain reads are never refused. A single-record lock
+// lasts until the block updates or deletes that record, reads another record with a single-record
 // lock, Unlocks, Closes or Resets; multiple-record locks until Unlock, Delete
 // of the record, Close or Reset. Locks die with their process. A no-wait
 // lock answers at once; a wait lock first commits this process's pending work
@@ -96,18 +95,23 @@ inline constexpr std::int16_t kOpOpen = 0;
 inline constexpr std::int16_t kOpClose = 1;
 // Insert (2). data: the record (data_length >= record length, else 22).
 // Stores it at a new position; returns the record's key of key_number in
-// the key buffer and makes it current on that key. 5 duplicate in a unique
-// key, 6 bad key number (nothing stored), 46 read-only open.
+// the key buffer and makes it current on that key (a negative key number:
+// no key path). Autoincrement values it assigns are written back into the
+// data buffer. 5 duplicate in a unique key, 6 bad key number (nothing
+// stored), 46 read-only open.
 inline constexpr std::int16_t kOpInsert = 2;
 // Update (3). data: the new record (data_length >= record length, else 22).
 // Rewrites the current record in place (its position stays); the logical
 // position moves to the record's new key value on key_number, so Get Next
 // continues after it. Releases this block's single-record lock on it.
+// Without a key path (after a Step) the position goes to key_number's key.
 // 5 duplicate, 7 key_number is not the key path, 8 no current record,
-// 10 a non-modifiable key changed, 46 read-only, 84 locked by another block.
+// 10 a non-modifiable key changed, 46 read-only, 84 locked by another block,
+// 80 another block changed or deleted the record since this one read it.
 inline constexpr std::int16_t kOpUpdate = 3;
 // Delete (4). Removes the current record; Get Next / Previous continue from
-// where it was. 8 no current record, 46 read-only, 84 locked by another.
+// where it was. 8 no current record, 46 read-only, 84 locked by another,
+// 80 changed or deleted by another block since this one read it.
 inline constexpr std::int16_t kOpDelete = 4;
 // Get Equal (5), Greater (8), Greater or Equal (9), Less (10), Less or Equal
 // (11): key buffer holds the search value (the key's whole length); the
@@ -142,7 +146,8 @@ inline constexpr std::int16_t kOpStat = 15;
 inline constexpr std::int16_t kOpGetPosition = 22;
 // Get Direct (23). data: 4-byte position in, the record out; key: the
 // record's key of key_number. Sets physical currency and the logical position
-// on key_number. 43 no record at that position, 6 bad key number, 22.
+// on key_number (a negative key number: no key path, no key returned).
+// 43 no record at that position, 6 bad key number, 22.
 inline constexpr std::int16_t kOpGetDirect = 23;
 // Step Next (24), First (33), Last (34), Previous (35): physical order (by
 // position); destroy the logical position. 9 at either end.

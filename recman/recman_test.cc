@@ -360,6 +360,21 @@ TEST_F(RecmanTest, StepsFollowPhysicalOrder) {
   EXPECT_EQ(h_.record()[0], 'B');
 }
 
+TEST_F(RecmanTest, AnUpdateAfterAStepTakesTheKeyItNames) {
+  Fill({{"A", "1"}, {"B", "5"}, {"C", "3"}});
+  ASSERT_EQ(h_.Step(kOpStepFirst), kStatusOk);  // A, no key path
+  ASSERT_EQ(h_.Update(R("A", "4"), 1), kStatusOk);
+  EXPECT_EQ(h_.key(4), "4   ");
+  ASSERT_EQ(h_.Get(kOpGetNext, "", 1), kStatusOk);  // along key 1 from "4"
+  EXPECT_EQ(K0(), "B   ");
+  // Get Direct with a negative key number reads without a key path.
+  std::uint32_t pos = 0;
+  ASSERT_EQ(h_.Position(&pos), kStatusOk);
+  ASSERT_EQ(h_.Direct(pos, -1), kStatusOk);
+  EXPECT_EQ(K0(), "B   ");
+  EXPECT_EQ(h_.Get(kOpGetNext, "", 1), kStatusInvalidPositioning);
+}
+
 TEST_F(RecmanTest, AnotherOpenChangingTheRecordGivesConflict) {
   Fill({{"A", "1"}});
   Handle other;
