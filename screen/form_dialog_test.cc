@@ -25,6 +25,7 @@ using keys::kUp;
 constexpr std::int16_t kF1 = 0x3B00;
 constexpr std::int16_t kF2 = 0x3C00;
 constexpr std::int16_t kF3 = 0x3E00;
+constexpr std::int16_t kF5 = 0x3F00;
 
 constexpr std::uint8_t kAttrH = 0x0F;  // the default colour table: h white on black
 constexpr std::uint8_t kAttrN = 0x07;  // n grey on black
@@ -630,6 +631,35 @@ TEST_F(FormDialogTest, F3OnAFieldWithoutAListIsAnOrdinaryKey) {
   EXPECT_EQ(Drive(1, {{kF3}, {kEsc}}), kEsc);
   EXPECT_EQ(lookups, 0);
   EXPECT_EQ(con().beeps(), 0);
+}
+
+// A calculator opened with Alt+X from inside a field edit: it edits with
+// an empty exit-key table of its own and types its result into the field.
+std::string g_table_in_popup;
+std::int16_t g_popup_key = 0;
+std::string CalculatorPopup() {
+  SetExitKeys("+e", "");
+  g_table_in_popup = FieldEditor().ExitKeys;
+  std::string value = "   ";
+  std::int16_t pos = 1;
+  EditField(20, 1, 0, &value, &pos, &g_popup_key);
+  SetExitKeys("-", "");
+  return "12";
+}
+
+TEST_F(FormDialogTest, PopupInsideAFieldEditGivesTheFormItsTableBack) {
+  ResetFormTables(1, 2);
+  TextForm(1, 2);
+  RegisterCalculatorPopup(&CalculatorPopup);
+  SetInsertToggle(false);
+  // Alt+X, then the popup's own keys ('7', F5 ends its empty table), then
+  // the typed result arrives, then Enter through both fields.
+  EXPECT_EQ(Drive(1, {{keys::kAltX}, {'7'}, {kF5}, {kEnter}, {kEnter}}), kEnter);
+  RegisterCalculatorPopup(nullptr);
+  EXPECT_EQ(g_table_in_popup, "");
+  EXPECT_EQ(g_popup_key, kF5);
+  EXPECT_EQ(FieldAt(1, 1).FieldValue, "12   ");
+  EXPECT_EQ(Visits(), (V{"1.1", "1.1", "1.1", "1.1", "1.2"}));
 }
 
 // ---------------------------------------------------------------------------
