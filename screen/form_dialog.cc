@@ -158,8 +158,14 @@ class Dialog {
     std::int16_t key = keys::kEsc;
     FormDialog(static_cast<std::int16_t>(-FormAt(form_).FormNext), can_page_back_,
                can_page_forward_, &key);
-    *field = PopInt16();
-    form_ = PopInt16();
+    const std::int16_t saved_field = PopInt16();
+    const std::int16_t saved_form = PopInt16();
+    // An application procedure that left the stack unbalanced must not send
+    // the page to a form or field that is not its own.
+    if (saved_form == form_ && saved_field >= first_ && saved_field <= last_ &&
+        Editable(form_, saved_field)) {
+      *field = saved_field;
+    }
     return key;
   }
 
