@@ -1,0 +1,263 @@
+#include "datafile/db_open.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "datafile/db_file.h"
+#include "datafile/notices.h"
+#include "datafile/test_support.h"
+#include "gtest/gtest.h"
+#include "platform/console.h"
+#include "recman/recman.h"
+#include "screen/screen_buffer.h"
+#include "util/fixed_text.h"
+
+namespace kel::testing {
+namespace {
+
+class DbOpenTest : public DataFileTest {
+ protected:
+  void SetUp() override {
+    DataFileTest::SetUp();
+    // The open failure flushes typed-ahead keys and then waits for one.
+    con().SetExhaustedHandler([](MemoryConsole& c) {
+      c.QueueKey(keys::kEnter);
+      return true;
+    });
+  }
+  TestFileSpec Spec(int record_length = 12) {
+    TestFileSpec spec;
+    spec.record_length = record_length;
+    spec.page_size = 4096;
+    spec.keys = {{{1, 3, 0x3}}};
+    return spec;
+  }
+  char area_[2048] = {};
+};
+
+TEST_F(DbOpenTest, LogicalNamesSplitIntoDirectoryBaseAndExtension) {
+  struct Case {
+    const char* name;
+    const char* directory;
+    const char* base;
+    const char* extension;
+  } cases[] = {
+      {"C:\\DATA\\X", "C:\\DATA\\", "X", ".dat"},
+      {"TAULES\\A.B.C", "TAULES\\", "A", ".B.C"},
+      {"HConcept.dat", "", "HConcept", ".dat"},
+      {"menu", "", "menu", ".dat"},
+      {"C:X", "C:", "X", ".dat"},
+      {"a.b/c\\d", "a.b/c\\", "d", ".dat"},
+      {"/srv/kel/DADES/H.", "/srv/kel/DADES/", "H", "."},
+      {"", "", "", ".dat"},
+  };
+  Session().InstallRoot = "K:\\KEL\\";
+  for (const Case& c : cases) {
+    const PhysicalName p = SplitLogicalName(c.name);
+    EXPECT_EQ(p.directory, c.directory) << c.name;
+    EXPECT_EQ(p.base, c.base) << c.name;
+    EXPECT_EQ(p.extension, c.extension) << c.name;
+    EXPECT_EQ(PhysicalPath(c.name), std::string(c.directory) + c.base + c.extension);
+    EXPECT_EQ(DictionaryPath(c.name), std::string("K:\\KEL\\ddf\\") + c.base + ".xdf") << c.name;
+  }
+}
+
+TEST_F(DbOpenTest, OpenPassesTheOwnerNameAndThePathAndZeroesKeyZero) {
+  ASSERT_EQ(CreateFile(root() + "T.dat", Spec()), kStatusOk);
+  Recorder rec;
+  std::int16_t st = -1;
+  DbOpen(4, root() + "T", area_, sizeof area_, &st);
+  ASSERT_EQ(st, kStatusOk);
+  ASSERT_EQ(rec.Operations(), (std::vector<int>{0, 15, 15}));
+  const RecordedCall& open = rec.calls()[0];
+  const std::string path = root() + "T.dat";
+  EXPECT_EQ(open.data_length_in, 5u);
+  EXPECT_EQ(open.data_in, OwnerName() + std::string(1, '\0'));
+  EXPECT_EQ(OwnerName().size(), 4u);
+  EXPECT_EQ(open.key_in.substr(0, path.size() + 1), path + std::string(1, '\0'));
+  EXPECT_EQ(open.key_length, path.size());
+  EXPECT_EQ(open.key_number, 0);
+  const OpenFileEntry& e = DataFiles().OpenFileTable[static_cast<std::size_t>(DbSlot(4))];
+  EXPECT_EQ(e.RecordLength, 12);
+  EXPECT_EQ(e.KeyValue, std::string(3, '\0'));
+  EXPECT_EQ(e.LockMode, 0);
+}
+
+TEST_F(DbOpenTest, AMissingFileIsCreatedFromItsDictionaryUnderTheInstallation) {
+  ASSERT_TRUE(MakeDirectory(root() + "DADES"));
+  const std::string dictionary = Spec(20).Bytes();
+  WriteDictionary("HConcept", dictionary);
+  Recorder rec;
+  std::int16_t st = -1;
+  DbOpen(1, root() + "DADES\\HConcept", area_, sizeof area_, &st);
+  ASSERT_EQ(st, kStatusOk);
+  EXPECT_EQ(rec.Operations(), (std::vector<int>{0, 14, 0, 15, 15}));
+  const RecordedCall& create = rec.calls()[1];
+  EXPECT_EQ(create.key_number, -1) << "an existing file is never replaced";
+  EXPECT_EQ(create.data_length_in, 1536u);
+  EXPECT_EQ(create.data_in, dictionary + std::string(1536 - dictionary.size(), ' '));
+  EXPECT_TRUE(FileExists(root() + "DADES\\HConcept.dat"));
+  EXPECT_EQ(DataFiles().OpenFileTable[static_cast<std::size_t>(DbSlot(1))].RecordLength, 20);
+}
+
+// Every way the open can fail ends the same way: message, beep, the data
+// files released, a key, exit code 3.
+TEST_F(DbOpenTest, AnOpenThatCannotCompleteShowsWhyReleasesEverythingAndExitsNonZero) {
+  struct Case {
+    const char* what;
+    std::string dictionary;  // raw bytes; "-" for none
+    std::int16_t status;     // -1: whatever the Create of blanks gives
+    bool creates;
+  } cases[] = {
+      {"no dictionary", "-", -1, true},
+      {"negative count", std::string("\xFF\xFF", 2) + Spec().Bytes(), 22, false},
+      {"count beyond the file", std::string("\x40\x00", 2) + Spec().Bytes(), 22, false},
+      {"count beyond the buffer", std::string("\x01\x07", 2) + std::string(0x701, ' '), 22, false},
+      {"one byte", "\x05", 22, false},
+      {"records longer than the buffer",
+       std::string("\x20\x00", 2) + Spec(1600).Bytes().substr(0, 32), 28, true},
+  };
+  ASSERT_EQ(CreateFile(root() + "OTHER.dat", Spec()), kStatusOk);
+  ASSERT_TRUE(MakeDirectory(root() + "ddf"));
+  for (const Case& c : cases) {
+    std::int16_t st = -1;
+    DbOpen(2, root() + "OTHER", area_, sizeof area_, &st);
+    ASSERT_EQ(st, kStatusOk);
+    if (c.dictionary != "-") WriteRawDictionary("X", c.dictionary);
+    const int beeps = con().beeps();
+    const int waits = con().exhausted_waits();
+    ExitCodes().clear();
+    Recorder rec;
+    DbOpen(1, root() + "X", area_, sizeof area_, &st);
+    const std::int16_t expected = c.status >= 0 ? c.status : rec.calls()[1].status;
+    EXPECT_EQ(st, expected) << c.what;
+    EXPECT_EQ(rec.Count(kOpCreate), c.creates ? 1 : 0) << c.what;
+    EXPECT_EQ(ExitCodes(), std::vector<int>{kExitOpenFailure}) << c.what;
+    ASSERT_FALSE(con().transcript().empty());
+    EXPECT_EQ(con().transcript().back(),
+              "NO ES POT ACCEDIR AL FITXER " + root() + "X (" + DecimalText(expected) + ")")
+        << c.what;
+    EXPECT_EQ(con().beeps(), beeps + 1) << c.what;
+    EXPECT_EQ(con().exhausted_waits(), waits + 1) << c.what << ": one key waited for";
+    EXPECT_EQ(rec.Count(kOpReset), 1) << c.what;
+    EXPECT_LT(DbSlot(2), 1) << c.what << ": every file released";
+    EXPECT_LT(DbSlot(1), 1) << c.what << ": no half-open entry";
+    EXPECT_EQ(Screen().WindowDepth, 0) << c.what;
+    if (c.dictionary == "-") {
+      EXPECT_TRUE(FileExists(root() + "ddf\\X.xdf")) << "left behind empty";
+    }
+    (void)DeleteFile(root() + "X.dat");
+    (void)DeleteFile(root() + "ddf\\X.xdf");
+  }
+}
+
+TEST_F(DbOpenTest, TheOpenFailureEndsTheProcessWithExitCodeThree) {
+  SetProgramExitHook(nullptr);
+  std::int16_t st = 0;
+  EXPECT_EXIT(DbOpen(1, root() + "NOWHERE\\X", area_, sizeof area_, &st),
+              ::testing::ExitedWithCode(kExitOpenFailure), "");
+}
+
+TEST_F(DbOpenTest, AnUnattendedRunLogsTheMessageAndExitsThreeWithoutWaitingForAKey) {
+  SetProgramExitHook(nullptr);
+  const std::string log = install_ + "/plain.out";
+  std::int16_t st = 0;
+  EXPECT_EXIT(
+      {
+        int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        UseConsole(OpenPlainConsole(fd, fd));
+        DbOpen(1, root() + "X", area_, sizeof area_, &st);
+      },
+      ::testing::ExitedWithCode(kExitOpenFailure), "");
+  std::string out;
+  ASSERT_TRUE(ReadWholeFile(log, &out));
+  EXPECT_NE(out.find("NO ES POT ACCEDIR AL FITXER " + root() + "X ("), std::string::npos) << out;
+  EXPECT_EQ(out.find("waits for a key"), std::string::npos) << out;
+}
+
+TEST_F(DbOpenTest, AFileHeldExclusivelyElsewhereIsWaitedForInThreeSecondSteps) {
+  Peer peer([this](Peer& p) {
+    p.Receive();
+    RawOpen exclusive(root() + "T.dat", kOpenExclusive);
+    p.Send(DecimalText(exclusive.status()));
+    p.Receive();
+    p.Send(DecimalText(exclusive.Close()));
+    p.Receive();
+  });
+  ASSERT_EQ(CreateFile(root() + "T.dat", Spec()), kStatusOk);
+  ASSERT_EQ(peer.Ask("open"), "0");
+  struct Waiting {
+    Peer* peer = nullptr;
+    int sleeps = 0;
+  } waiting;
+  waiting.peer = &peer;
+  env_.OnSleep(
+      [](void* context) {
+        auto* w = static_cast<Waiting*>(context);
+        if (++w->sleeps == 3) w->peer->Ask("close");
+      },
+      &waiting);
+  std::int16_t st = -1;
+  DbOpen(1, root() + "T", area_, sizeof area_, &st);
+  EXPECT_EQ(st, kStatusOk);
+  EXPECT_EQ(env_.sleeps(), 3);
+  EXPECT_EQ(env_.slept_ms(), 9000);
+  EXPECT_EQ(Screen().WindowDepth, 0) << "the wait is silent";
+  env_.OnSleep(nullptr, nullptr);
+  peer.Send("exit");
+}
+
+TEST_F(DbOpenTest, CloseAndResetFreeEntriesOnlyWhenTheRecordManagerConfirms) {
+  ASSERT_EQ(CreateFile(root() + "T.dat", Spec()), kStatusOk);
+  std::int16_t st = -1;
+  DbOpen(1, root() + "T", area_, sizeof area_, &st);
+  DbOpen(2, root() + "T", area_, sizeof area_, &st);
+  Recorder rec;
+  rec.FailNext(kOpClose, kStatusIoError);
+  DbClose(1, &st);
+  EXPECT_EQ(st, kStatusIoError);
+  EXPECT_GE(DbSlot(1), 1) << "a failed Close keeps the entry";
+  rec.FailNext(kOpReset, kStatusIoError);
+  DbResetAll(&st);
+  EXPECT_EQ(st, kStatusIoError);
+  EXPECT_GE(DbSlot(2), 1);
+  DbClose(1, &st);
+  EXPECT_EQ(st, kStatusOk);
+  EXPECT_LT(DbSlot(1), 1);
+  DbResetAll(&st);
+  EXPECT_EQ(st, kStatusOk);
+  EXPECT_LT(DbSlot(2), 1);
+}
+
+TEST_F(DbOpenTest, MessagesInFourLanguagesAreCodePage850Bytes) {
+  struct Case {
+    const char* language;
+    const char* open_failure;
+    const char* record_notice;
+    const char* lock_notice;
+    const char* esc_text;
+  } cases[] = {
+      {"CAT", "NO ES POT ACCEDIR AL FITXER ", "FITXER BLOQUEJAT. ESPEREU UN MOMENT.",
+       "FITXER BLOQUEJAT. ESPEREU UN MOMENT", " O POLSEU [ESC] PER A EIXIR"},
+      {"SPA", "NO SE PUEDE ACCEDER AL FICHERO ", "FICHERO BLOQUEADO. ESPERE UN MOMENTO.",
+       "FICHERO BLOQUEADO. ESPERE UN MOMENTO", " O PULSE [ESC] PARA SALIR"},
+      {"GLG", "NOM SE PODE ACEDER AO FICHEIRO ", "FICHEIRO BLOQUEADO. ESPERE UM MOMENTO.",
+       "FICHEIRO BLOQUEADO. ESPERE UM MOMENTO", " OU PULSE [ESC] PARA SAIR"},
+      {"OCI", "NON SE P\xD2T ACCEDIR ATH FICH\xC8R ", "FICH\xC8R BLOQUEJAT. ESPERATZ UN MOMENT.",
+       "FICH\xC8R BLOQUEJAT. ESPERATZ UN MOMENT", " O POSSATZ [ESC] ENT\xC0 G\xC8SSER"},
+      {"   ", "NO ES POT ACCEDIR AL FITXER ", "FITXER BLOQUEJAT. ESPEREU UN MOMENT.",
+       "FITXER BLOQUEJAT. ESPEREU UN MOMENT", " O POLSEU [ESC] PER A EIXIR"},
+  };
+  for (const Case& c : cases) {
+    SetSessionLanguage(c.language);
+    EXPECT_EQ(OpenFailurePrefix(), c.open_failure) << c.language;
+    EXPECT_EQ(LockedRecordNotice(), c.record_notice) << c.language;
+    EXPECT_EQ(LockFileNotice(), c.lock_notice) << c.language;
+    EXPECT_EQ(LockFileEscText(), c.esc_text) << c.language;
+  }
+  SetSessionLanguage("OCI");
+  EXPECT_EQ(static_cast<unsigned char>(OpenFailurePrefix()[8]), 0xD2);
+}
+
+}  // namespace
+}  // namespace kel::testing

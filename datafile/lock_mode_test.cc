@@ -1,0 +1,208 @@
+#include "datafile/lock_mode.h"
+
+#include <cstring>
+
+#include "datafile/db_file.h"
+#include "datafile/db_internal.h"
+#include "datafile/db_open.h"
+#include "datafile/test_support.h"
+#include "gtest/gtest.h"
+#include "recman/recman.h"
+#include "screen/screen_buffer.h"
+#include "util/fixed_text.h"
+
+namespace kel::testing {
+namespace {
+
+class LockModeTest : public DataFileTest {
+ protected:
+  void OpenAs(std::int16_t f, const std::string& name) {
+    std::int16_t st = -1;
+    DbOpen(f, name, area_, sizeof area_, &st);
+    ASSERT_EQ(st, kStatusOk);
+  }
+  std::int16_t Mode(std::int16_t f) {
+    return DataFiles().OpenFileTable[static_cast<std::size_t>(DbSlot(f))].LockMode;
+  }
+  std::string Log() {
+    std::string bytes;
+    (void)ReadWholeFile(kOperationLogFile, &bytes);
+    return bytes;
+  }
+  char area_[8] = {};
+};
+
+TEST_F(LockModeTest, LettersSetSaveAndRestoreTheModeOfEachFile) {
+  const std::string name = MakeLetters("L", {Rec("A", 8)});
+  OpenAs(1, name);
+  OpenAs(2, name);
+  struct Case {
+    const char* letters;
+    int mode;
+  } cases[] = {{"a+b-", 1}, {"A", 1},    {"b", 2},       {"ad", 0}, {"a+d-", 1},
+               {"-", 0},    {"xyz?", 0}, {"B+A+D--", 2}, {"b+-", 2}};
+  for (const Case& c : cases) {
+    DataFiles().LockModeStack.clear();
+    std::int16_t st = 55;
+    DbLockMode(1, "d", &st);
+    DbLockMode(1, c.letters, &st);
+    EXPECT_EQ(st, 55) << "an open file leaves the status as passed";
+    EXPECT_EQ(Mode(1), c.mode) << c.letters;
+    EXPECT_EQ(DataFiles().LockModeStack.size() % 2, 0u) << c.letters;
+  }
+  DataFiles().LockModeStack.clear();
+  std::int16_t st = 0;
+  DbLockMode(1, "a+", &st);
+  DbLockMode(2, "b+", &st);
+  DbLockMode(1, "d", &st);
+  DbLockMode(2, "d", &st);
+  DbLockMode(1, "-", &st);
+  EXPECT_EQ(Mode(1), 1);
+  EXPECT_EQ(Mode(2), 0);
+  DbLockMode(2, "-", &st);
+  EXPECT_EQ(Mode(2), 2);
+  EXPECT_EQ(DataFiles().LockModeStack, "");
+  DbLockMode(9, "a", &st);
+  EXPECT_EQ(st, kStatusFileNotOpen);
+}
+
+TEST_F(LockModeTest, LockableReadsCarryTheBiasAndTheKeyBufferIsPaddedByTheCodeSent) {
+  OpenAs(1, MakeLetters("L", {Rec("A", 8), Rec("B", 8), Rec("C", 8)}));
+  struct Case {
+    const char* letters;
+    int direction;
+    int op_sent;
+    char pad;
+  } cases[] = {{"d", 1, 9, '\0'},  {"d", -1, 11, '\xFF'}, {"d", 0, 5, ' '},
+               {"a", 1, 209, ' '}, {"b", -1, 211, ' '},   {"a", 0, 205, ' '}};
+  for (const Case& c : cases) {
+    std::int16_t st = 0;
+    DbLockMode(1, c.letters, &st);
+    Recorder rec;
+    DbFind(1, 0, "B", static_cast<std::int16_t>(c.direction), &st);
+    ASSERT_EQ(rec.calls().size(), 3u) << "two Stats and the Get";
+    const RecordedCall& get = rec.calls()[2];
+    EXPECT_EQ(get.operation, c.op_sent) << c.letters << " " << c.direction;
+    EXPECT_EQ(get.key_length, 1);
+    EXPECT_EQ(get.key_in, "B" + std::string(255, c.pad)) << c.letters << " " << c.direction;
+    EXPECT_EQ(get.data_length_in, 8u);
+    std::int16_t dummy = 0;
+    DbLockMode(1, "d", &dummy);
+    // A record-manager refusal leaves the buffers as sent: the area, then
+    // blanks to the end of the data buffer.
+    std::memcpy(area_, "AREA0123", 8);
+    rec.FailNext(kOpGetNext, kStatusIoError);
+    std::int16_t op = kOpGetNext;
+    DbCall(DbSlot(1), &op, &st);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(Transfer().data), 1536),
+              "AREA0123" + std::string(1528, ' '));
+  }
+  std::int16_t st = 0;
+  DbLockMode(1, "a", &st);
+  std::int16_t op = kOpGetGreaterOrEqual;
+  DbCall(DbSlot(1), &op, &st);
+  EXPECT_EQ(op, 209) << "the operation comes back with its bias";
+  DbFind(1, 0, "", 1, &st);
+  Recorder rec;
+  DbStep(1, 2, &st);
+  ASSERT_EQ(st, kStatusOk);
+  DbUpdate(1, &st);
+  EXPECT_EQ(rec.Operations(), (std::vector<int>{6, 206, 22, 3, 23}))
+      << "skipping calls, Get Position, Update and Get Direct carry no bias";
+}
+
+TEST_F(LockModeTest, LogLinesPutEachNumberInAFourteenCharacterColumn) {
+  struct Case {
+    std::int16_t file, op, status;
+    const char* line;
+  } cases[] = {
+      {142, 3, 0, " 142           3             0\r\n"},
+      {1, 3, -1, " 1             3            -1\r\n"},
+      {-32768, 3, 84, "-32768         3             84\r\n"},
+      {32767, 3, 22, " 32767         3             22\r\n"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(OperationLogLine(c.file, c.op, c.status), c.line) << c.file << " " << c.status;
+  }
+  EXPECT_EQ(OperationLogLine(142, 3, 0).size(), 32u);
+}
+
+TEST_F(LockModeTest, EveryUpdateAppendsOneLineWithTheStatusBeforeTwentyTwoBecomesZero) {
+  OpenAs(142, MakeLetters("L", {Rec("A", 8)}));
+  std::int16_t st = 0;
+  DbFind(142, 0, "", 1, &st);
+  DbUpdate(142, &st);
+  EXPECT_EQ(st, 0);
+  Recorder rec;
+  rec.FailNext(kOpUpdate, kStatusConflict);
+  DbUpdate(142, &st);
+  EXPECT_EQ(st, kStatusConflict);
+  rec.FailNext(kOpUpdate, kStatusDataBufferTooShort);
+  DbUpdate(142, &st);
+  EXPECT_EQ(st, 0);
+  EXPECT_EQ(Log(), OperationLogLine(142, 3, 0) + OperationLogLine(142, 3, 80) +
+                       OperationLogLine(142, 3, 22));
+}
+
+// The record "B" locked by another process: modes 0 and 2 get 84 at once,
+// mode 1 waits with one notice until the other lets the record go.
+TEST_F(LockModeTest, ALockedRecordIsWaitedOutInModeOneOnlyWithOneNotice) {
+  Peer peer([this](Peer& p) {
+    p.Receive();
+    RawOpen h(root() + "L.dat");
+    std::string data(8, ' ');
+    p.Send(DecimalText(h.Call(kOpGetEqual + kLockSingleNoWait, &data, "B")));
+    p.Receive();
+    p.Send(DecimalText(h.Close()));
+    p.Receive();
+  });
+  OpenAs(1, MakeLetters("L", {Rec("A", 8), Rec("B", 8), Rec("C", 8)}));
+  ASSERT_EQ(peer.Ask("lock"), "0");
+  std::int16_t st = 0;
+  DbLockMode(1, "b", &st);
+  DbFind(1, 0, "B", 0, &st);
+  EXPECT_EQ(st, kStatusRecordLocked) << "mode 2";
+  DbLockMode(1, "d", &st);
+  DbFind(1, 0, "B", 0, &st);
+  EXPECT_EQ(st, kStatusOk) << "mode 0 reads without a lock";
+  DbUpdate(1, &st);
+  EXPECT_EQ(st, kStatusRecordLocked) << "mode 0";
+  EXPECT_EQ(env_.sleeps(), 0);
+
+  struct Watch {
+    Peer* peer = nullptr;
+    std::vector<int> depths;
+    bool notice_seen = false;
+  } watch;
+  watch.peer = &peer;
+  env_.OnSleep(
+      [](void* context) {
+        auto* w = static_cast<Watch*>(context);
+        w->depths.push_back(Screen().WindowDepth);
+        std::string screen;
+        for (int r = 1; r <= 25; ++r) screen += ScreenRowText(static_cast<std::int16_t>(r));
+        if (screen.find("FITXER BLOQUEJAT. ESPEREU UN MOMENT.") != std::string::npos) {
+          w->notice_seen = true;
+        }
+        if (w->depths.size() == 3) w->peer->Ask("release");
+      },
+      &watch);
+  env_.QueueRandom(0.0);
+  env_.QueueRandom(0.99999);
+  env_.QueueRandom(0.5);
+  DbLockMode(1, "a", &st);
+  std::memset(area_, 0, sizeof area_);
+  DbFind(1, 0, "B", 0, &st);
+  env_.OnSleep(nullptr, nullptr);
+  EXPECT_EQ(st, kStatusOk);
+  EXPECT_EQ(std::string(area_, 8), Rec("B", 8));
+  EXPECT_EQ(env_.slept_ms(), 1 + 10001 + 5001);
+  // The notice comes after the first pause and stays, one box only.
+  EXPECT_EQ(watch.depths, (std::vector<int>{0, 1, 1}));
+  EXPECT_TRUE(watch.notice_seen);
+  EXPECT_EQ(Screen().WindowDepth, 0) << "the notice is gone once the record is read";
+  peer.Send("exit");
+}
+
+}  // namespace
+}  // namespace kel::testing
