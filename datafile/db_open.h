@@ -70,7 +70,9 @@ std::string OwnerName();
 // not held while the message stands; on a console that cannot deliver keys
 // (the plain console of unattended runs) the message is logged and there is
 // no wait; the box is removed and the program ends with kExitOpenFailure.
-// The status shown is the record manager's (the Create's when the file could
+// (The program's own text files are opened and closed within each call, so
+// none is open here; the exit closes every descriptor and flushes the
+// standard streams.) The status shown is the record manager's (the Create's when the file could
 // not be created), or:
 //   22  the dictionary is damaged: its count is negative, larger than the
 //       bytes that follow it or larger than a data buffer (no Create is
