@@ -39,9 +39,9 @@ class File {
     const std::string dir = "/tmp/kel-recman-bench-ops";
     std::filesystem::create_directories(dir);
     path_ = dir + "/ops.dat";
-    FileSpec spec;
-    spec.record_length = kLength;
-    spec.page_size = 4096;
+    FileSpec file_spec;
+    file_spec.record_length = kLength;
+    file_spec.page_size = 4096;
     KeyDef k0, k1;
     KeySegment s0, s1;
     s0.position = 1;
@@ -51,8 +51,8 @@ class File {
     s1.flags = kKeyFlagDuplicates | kKeyFlagModifiable;
     k0.segments = {s0};
     k1.segments = {s1};
-    spec.keys = {k0, k1};
-    std::string buffer = BuildCreateBuffer(spec);
+    file_spec.keys = {k0, k1};
+    std::string buffer = BuildCreateBuffer(file_spec);
     std::string key = path_ + '\0';
     std::uint32_t len = static_cast<std::uint32_t>(buffer.size());
     std::uint8_t scratch[kPositionBlockSize] = {};

@@ -64,9 +64,9 @@ std::int16_t Call(std::int16_t op, void* block, std::string* data, std::uint32_t
 }
 
 bool Build(const std::string& path, const Shape& shape) {
-  FileSpec spec;
-  spec.record_length = static_cast<std::uint16_t>(shape.length);
-  spec.page_size = 4096;
+  FileSpec file_spec;
+  file_spec.record_length = static_cast<std::uint16_t>(shape.length);
+  file_spec.page_size = 4096;
   KeyDef k0, k1;
   KeySegment s0, s1;
   s0.position = 1;
@@ -76,8 +76,8 @@ bool Build(const std::string& path, const Shape& shape) {
   s1.flags = kKeyFlagDuplicates | kKeyFlagModifiable;
   k0.segments = {s0};
   k1.segments = {s1};
-  spec.keys = {k0, k1};
-  std::string buffer = BuildCreateBuffer(spec);
+  file_spec.keys = {k0, k1};
+  std::string buffer = BuildCreateBuffer(file_spec);
   std::string key = path + '\0';
   std::uint8_t block[kPositionBlockSize] = {};
   std::uint32_t len = static_cast<std::uint32_t>(buffer.size());

@@ -158,12 +158,12 @@ TEST_F(DbFileTest, RangesReadUpOrDownAndEndCleanly) {
 }
 
 TEST_F(DbFileTest, KeyTextIsTheKeyInCollatingForm) {
-  TestFileSpec spec;
+  TestFileSpec file_spec;
   // Key 0: a 2-byte binary number. Key 1: a binary byte, then a collated text.
-  spec.keys = {{{1, 2, 0x4}}, {{1, 1, 0x5}, {3, 2, 0x21}}};
-  spec.collating_table.resize(256);
-  for (int b = 0; b < 256; ++b) spec.collating_table[b] = static_cast<char>(b == 'a' ? 'A' : b);
-  ASSERT_EQ(CreateFile(root() + "K.dat", spec), kStatusOk);
+  file_spec.keys = {{{1, 2, 0x4}}, {{1, 1, 0x5}, {3, 2, 0x21}}};
+  file_spec.collating_table.resize(256);
+  for (int b = 0; b < 256; ++b) file_spec.collating_table[b] = static_cast<char>(b == 'a' ? 'A' : b);
+  ASSERT_EQ(CreateFile(root() + "K.dat", file_spec), kStatusOk);
   Insert(root() + "K.dat", {std::string("\x01\x00"
                                         "aa    ",
                                         8)});

@@ -148,9 +148,9 @@ std::string DbSortKey(std::string_view text, std::int16_t file_number) {
   const std::uint8_t* table = stat.bytes + sequence + kCollatingTableOffset;
   std::size_t q = 0;
   for (std::size_t i = 0; i < span.segments; ++i) {
-    const std::size_t spec = span.first + i * kSegmentSize;
-    const std::size_t length = stat.U16(spec + 2);
-    const std::uint16_t flags = stat.U16(spec + 4);
+    const std::size_t file_spec = span.first + i * kSegmentSize;
+    const std::size_t length = stat.U16(file_spec + 2);
+    const std::uint16_t flags = stat.U16(file_spec + 4);
     if ((flags & kFlagBinary) != 0) {
       // Little-endian integers: most significant byte first orders them.
       if (s.size() < q + length) s.resize(q + length, '\0');

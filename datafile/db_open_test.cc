@@ -27,7 +27,7 @@ class DbOpenTest : public DataFileTest {
     });
   }
   bool released_before_key_ = false;
-  static TestFileSpec Spec(int record_length = 12) {
+  static TestFileSpec SampleSpec(int record_length = 12) {
     return TestFileSpec{record_length, 4096, {{{1, 3, 0x3}}}, ""};
   }
   char area_[2048] = {};
@@ -61,7 +61,7 @@ TEST_F(DbOpenTest, LogicalNamesSplitIntoDirectoryBaseAndExtension) {
 }
 
 TEST_F(DbOpenTest, OpenPassesTheOwnerNameAndThePathAndZeroesKeyZero) {
-  ASSERT_EQ(CreateFile(root() + "T.dat", Spec()), kStatusOk);
+  ASSERT_EQ(CreateFile(root() + "T.dat", SampleSpec()), kStatusOk);
   Recorder rec;
   std::int16_t st = -1;
   DbOpen(4, root() + "T", area_, sizeof area_, &st);
@@ -83,7 +83,7 @@ TEST_F(DbOpenTest, OpenPassesTheOwnerNameAndThePathAndZeroesKeyZero) {
 
 TEST_F(DbOpenTest, AMissingFileIsCreatedFromItsDictionaryUnderTheInstallation) {
   ASSERT_TRUE(MakeDirectory(root() + "DADES"));
-  const std::string dictionary = Spec(20).Bytes();
+  const std::string dictionary = SampleSpec(20).Bytes();
   WriteDictionary("HConcept",
                   std::string(1, static_cast<char>(dictionary.size())) + '\0' + dictionary);
   Recorder rec;
@@ -109,14 +109,14 @@ TEST_F(DbOpenTest, AnOpenThatCannotCompleteShowsWhyReleasesEverythingAndExitsNon
     bool creates;
   } cases[] = {
       {"no dictionary", "-", -1, true},
-      {"negative count", std::string("\xFF\xFF", 2) + Spec().Bytes(), 22, false},
-      {"count beyond the file", std::string("\x40\x00", 2) + Spec().Bytes(), 22, false},
+      {"negative count", std::string("\xFF\xFF", 2) + SampleSpec().Bytes(), 22, false},
+      {"count beyond the file", std::string("\x40\x00", 2) + SampleSpec().Bytes(), 22, false},
       {"count beyond the buffer", std::string("\x01\x07", 2) + std::string(0x701, ' '), 22, false},
       {"one byte", "\x05", 22, false},
       {"records longer than the buffer",
-       std::string("\x20\x00", 2) + Spec(1600).Bytes().substr(0, 32), 28, true},
+       std::string("\x20\x00", 2) + SampleSpec(1600).Bytes().substr(0, 32), 28, true},
   };
-  ASSERT_EQ(CreateFile(root() + "OTHER.dat", Spec()), kStatusOk);
+  ASSERT_EQ(CreateFile(root() + "OTHER.dat", SampleSpec()), kStatusOk);
   ASSERT_TRUE(MakeDirectory(root() + "ddf"));
   for (const Case& c : cases) {
     std::int16_t st = -1;
@@ -177,7 +177,7 @@ TEST_F(DbOpenTest, AFileHeldExclusivelyElsewhereIsWaitedForInThreeSecondSteps) {
     p.Send(DecimalText(exclusive.Close()));
     p.Receive();
   });
-  ASSERT_EQ(CreateFile(root() + "T.dat", Spec()), kStatusOk);
+  ASSERT_EQ(CreateFile(root() + "T.dat", SampleSpec()), kStatusOk);
   ASSERT_EQ(peer.Ask("open"), "0");
   struct Waiting {
     Peer* peer = nullptr;
@@ -201,7 +201,7 @@ TEST_F(DbOpenTest, AFileHeldExclusivelyElsewhereIsWaitedForInThreeSecondSteps) {
 }
 
 TEST_F(DbOpenTest, CloseAndResetFreeEntriesOnlyWhenTheRecordManagerConfirms) {
-  ASSERT_EQ(CreateFile(root() + "T.dat", Spec()), kStatusOk);
+  ASSERT_EQ(CreateFile(root() + "T.dat", SampleSpec()), kStatusOk);
   std::int16_t st = -1;
   DbOpen(1, root() + "T", area_, sizeof area_, &st);
   Recorder rec;

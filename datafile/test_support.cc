@@ -196,8 +196,8 @@ void DataFileTest::TearDown() {
   ScreenTest::TearDown();
 }
 
-std::int16_t DataFileTest::CreateFile(const std::string& path, const TestFileSpec& spec) {
-  std::string buffer = spec.Bytes();
+std::int16_t DataFileTest::CreateFile(const std::string& path, const TestFileSpec& file_spec) {
+  std::string buffer = file_spec.Bytes();
   std::string key = path + '\0';
   std::uint32_t len = static_cast<std::uint32_t>(buffer.size());
   std::uint8_t block[kPositionBlockSize] = {};
@@ -232,9 +232,9 @@ void DataFileTest::WriteDictionary(const std::string& base, const std::string& b
 
 std::string DataFileTest::MakeLetters(const std::string& name,
                                       const std::vector<std::string>& records) {
-  TestFileSpec spec;
-  spec.keys = {{{1, 1, 0x3}}, {{2, 4, 0x3}}};
-  EXPECT_EQ(CreateFile(root_ + name + ".dat", spec), kStatusOk);
+  TestFileSpec file_spec;
+  file_spec.keys = {{{1, 1, 0x3}}, {{2, 4, 0x3}}};
+  EXPECT_EQ(CreateFile(root_ + name + ".dat", file_spec), kStatusOk);
   Insert(root_ + name + ".dat", records);
   return root_ + name;
 }

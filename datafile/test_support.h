@@ -104,7 +104,7 @@ class DataFileTest : public ScreenTest {
   void TearDown() override;
   // The installation directory as a session path ending in "\".
   const std::string& root() const { return root_; }
-  std::int16_t CreateFile(const std::string& path, const TestFileSpec& spec);
+  std::int16_t CreateFile(const std::string& path, const TestFileSpec& file_spec);
   void Insert(const std::string& path, const std::vector<std::string>& records);
   // The records of `path` in key-0 order.
   std::vector<std::string> ReadAll(const std::string& path);

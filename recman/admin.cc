@@ -29,7 +29,7 @@ std::int16_t InsertAll(void* position_block, const std::vector<std::string>& rec
   std::string record;
   for (std::size_t i = 0; i < records.size(); ++i) {
     std::int16_t st = kStatusDataBufferTooShort;
-    if (records[i].size() == s.spec().record_length) {
+    if (records[i].size() == s.file_spec().record_length) {
       record = records[i];
       std::int64_t id = 0;
       st = s.Insert(reinterpret_cast<std::uint8_t*>(record.data()), &id);

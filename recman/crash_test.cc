@@ -78,12 +78,12 @@ int Rounds() {
 TEST(CrashTest, KilledWritersLeaveWholeFilesWithEveryCommittedUpdate) {
   TempDir dir;
   const std::string path = dir.File("crash.dat");
-  CreateSpec spec;
-  spec.record_length = kLen;
-  spec.page_size = 4096;
-  spec.keys = {{Segment{1, 8, 0, kTypeInteger}},
+  CreateSpec file_spec;
+  file_spec.record_length = kLen;
+  file_spec.page_size = 4096;
+  file_spec.keys = {{Segment{1, 8, 0, kTypeInteger}},
                {Segment{9, 10, kKeyFlagDuplicates | kKeyFlagModifiable}}};
-  ASSERT_EQ(testing::CreateFile(path, spec), kStatusOk);
+  ASSERT_EQ(testing::CreateFile(path, file_spec), kStatusOk);
   {
     Handle h;
     ASSERT_EQ(h.Open(path), kStatusOk);
@@ -134,7 +134,7 @@ TEST(CrashTest, KilledWritersLeaveWholeFilesWithEveryCommittedUpdate) {
     // Each round starts the generations afresh, so the next round's
     // updates must win over this one's: give the records back their base.
     ASSERT_EQ(h.Close(), kStatusOk);
-    ASSERT_EQ(testing::CreateFile(path, spec, kCreateReplace), kStatusOk);
+    ASSERT_EQ(testing::CreateFile(path, file_spec, kCreateReplace), kStatusOk);
     ASSERT_EQ(h.Open(path), kStatusOk);
     for (int i = 0; i < kRecords; ++i) ASSERT_EQ(h.Insert(MakeRecord(i, 0)), kStatusOk);
     ASSERT_EQ(h.Close(), kStatusOk);

@@ -17,7 +17,7 @@ constexpr std::int64_t kBeyond = kMaxPosition + 1;
 constexpr std::int16_t kLookAgain = -1;
 
 Store& StoreOf(Cursor* c) { return *c->file->store; }
-const FileSpec& SpecOf(Cursor* c) { return c->file->store->spec(); }
+const FileSpec& SpecOf(Cursor* c) { return c->file->store->file_spec(); }
 
 bool ImageValid(Cursor* c) {
   Store& s = StoreOf(c);
@@ -44,15 +44,15 @@ bool HasRecordBuffer(const CallArgs& a, int record_length) {
 // Hands a record and its key to the caller. A data buffer too short for
 // the record gets nothing (22); the position was taken all the same.
 std::int16_t Deliver(Cursor* c, const CallArgs& a, const std::string& data, int key_index) {
-  const FileSpec& spec = SpecOf(c);
+  const FileSpec& file_spec = SpecOf(c);
   const auto* rec = reinterpret_cast<const std::uint8_t*>(data.data());
-  if (key_index >= 0 && a.key != nullptr) ExtractKey(spec.keys[key_index], rec, a.key);
-  if (!HasRecordBuffer(a, spec.record_length)) {
+  if (key_index >= 0 && a.key != nullptr) ExtractKey(file_spec.keys[key_index], rec, a.key);
+  if (!HasRecordBuffer(a, file_spec.record_length)) {
     if (a.data_length != nullptr) *a.data_length = 0;
     return kStatusDataBufferTooShort;
   }
-  std::memcpy(a.data, rec, spec.record_length);
-  *a.data_length = spec.record_length;
+  std::memcpy(a.data, rec, file_spec.record_length);
+  *a.data_length = file_spec.record_length;
   return kStatusOk;
 }
 
@@ -160,10 +160,10 @@ void TakeRecord(Cursor* c, int key_index, Row& row) {
 // Logical position on a record known by its bytes (Insert, Update, Get
 // Direct): on its key of `key_index`, or none when it is left out of it.
 void SeatOnKey(Cursor* c, int key_index, std::int64_t id) {
-  const FileSpec& spec = SpecOf(c);
+  const FileSpec& file_spec = SpecOf(c);
   c->path_id = id;
   if (key_index >= 0 &&
-      EncodeRecordKey(spec, spec.keys[key_index],
+      EncodeRecordKey(file_spec, file_spec.keys[key_index],
                       reinterpret_cast<const std::uint8_t*>(c->image.data()), &c->path_key)) {
     c->logical = Place::kAt;
     c->path = key_index;
@@ -241,25 +241,25 @@ std::int16_t Locate(Cursor* c, int op, int k, const std::string& search, Row* ro
 }
 
 std::int16_t GetByKey(Cursor* c, CallArgs& a, std::int16_t (*flush_all)()) {
-  const FileSpec& spec = SpecOf(c);
+  const FileSpec& file_spec = SpecOf(c);
   int k;
   if (a.op == kOpGetNext || a.op == kOpGetPrevious) {
     if (c->logical == Place::kNone) return kStatusInvalidPositioning;
     if (c->logical == Place::kUnpositioned) {
-      k = spec.KeyIndex(a.key_number);
+      k = file_spec.KeyIndex(a.key_number);
       if (k < 0) return kStatusInvalidKeyNumber;
     } else {
-      if (a.key_number != spec.keys[c->path].number) return kStatusDifferentKeyNumber;
+      if (a.key_number != file_spec.keys[c->path].number) return kStatusDifferentKeyNumber;
       k = c->path;
     }
   } else {
-    k = spec.KeyIndex(a.key_number);
+    k = file_spec.KeyIndex(a.key_number);
     if (k < 0) return kStatusInvalidKeyNumber;
   }
   std::string search;
   if (a.op == kOpGetEqual || (a.op >= kOpGetGreater && a.op <= kOpGetLessOrEqual)) {
     if (a.key == nullptr) return kStatusKeyNotFound;
-    EncodeSearchKey(spec, spec.keys[k], a.key, &search);
+    EncodeSearchKey(file_spec, file_spec.keys[k], a.key, &search);
   }
   // A locking read runs under the write lock, so that no other process has
   // an uncommitted change of the record pending while it is read.
@@ -359,7 +359,7 @@ std::int16_t GetPosition(Cursor* c, CallArgs& a) {
 }
 
 std::int16_t GetDirect(Cursor* c, CallArgs& a, std::int16_t (*flush_all)()) {
-  const FileSpec& spec = SpecOf(c);
+  const FileSpec& file_spec = SpecOf(c);
   if (a.data == nullptr || a.data_length == nullptr || *a.data_length < 4) {
     return kStatusDataBufferTooShort;
   }
@@ -368,7 +368,7 @@ std::int16_t GetDirect(Cursor* c, CallArgs& a, std::int16_t (*flush_all)()) {
   // A negative key number reads the record without a key path.
   int k = -1;
   if (a.key_number >= 0) {
-    k = spec.KeyIndex(a.key_number);
+    k = file_spec.KeyIndex(a.key_number);
     if (k < 0) return kStatusInvalidKeyNumber;
   }
   const bool lock = a.bias != 0;
@@ -403,45 +403,45 @@ std::int16_t GetDirect(Cursor* c, CallArgs& a, std::int16_t (*flush_all)()) {
 // --- Writes ----------------------------------------------------------------
 
 std::int16_t Insert(Cursor* c, CallArgs& a) {
-  const FileSpec& spec = SpecOf(c);
+  const FileSpec& file_spec = SpecOf(c);
   if (c->read_only) return kStatusAccessDenied;
-  if (!HasRecordBuffer(a, spec.record_length)) return kStatusDataBufferTooShort;
+  if (!HasRecordBuffer(a, file_spec.record_length)) return kStatusDataBufferTooShort;
   int k = -1;
   if (a.key_number >= 0) {
-    k = spec.KeyIndex(a.key_number);
+    k = file_spec.KeyIndex(a.key_number);
     if (k < 0) return kStatusInvalidKeyNumber;
   }
   if (std::int16_t st = StoreOf(c).Begin(true); st != kStatusOk) return st;
-  std::string record(reinterpret_cast<const char*>(a.data), spec.record_length);
+  std::string record(reinterpret_cast<const char*>(a.data), file_spec.record_length);
   std::int64_t id = 0;
   std::int16_t st = StoreOf(c).Insert(reinterpret_cast<std::uint8_t*>(record.data()), &id);
   if (st != kStatusOk) return st;
   // Autoincrement values assigned by the insert go back to the caller.
-  std::memcpy(a.data, record.data(), spec.record_length);
+  std::memcpy(a.data, record.data(), file_spec.record_length);
   c->phys = Place::kAt;
   c->phys_id = id;
   c->has_current = true;
   SetImage(c, std::move(record));
   SeatOnKey(c, k, id);
   if (k >= 0 && a.key != nullptr) {
-    ExtractKey(spec.keys[k], reinterpret_cast<const std::uint8_t*>(c->image.data()), a.key);
+    ExtractKey(file_spec.keys[k], reinterpret_cast<const std::uint8_t*>(c->image.data()), a.key);
   }
   return kStatusOk;
 }
 
 std::int16_t Update(Cursor* c, CallArgs& a) {
-  const FileSpec& spec = SpecOf(c);
+  const FileSpec& file_spec = SpecOf(c);
   if (c->read_only) return kStatusAccessDenied;
-  if (!HasRecordBuffer(a, spec.record_length)) return kStatusDataBufferTooShort;
+  if (!HasRecordBuffer(a, file_spec.record_length)) return kStatusDataBufferTooShort;
   if (!c->has_current) return kStatusInvalidPositioning;
   const bool has_path = c->logical == Place::kAt || c->logical == Place::kBeforeFirst ||
                         c->logical == Place::kAfterLast;
   int k = -1;
   if (has_path) {
-    if (a.key_number != spec.keys[c->path].number) return kStatusDifferentKeyNumber;
+    if (a.key_number != file_spec.keys[c->path].number) return kStatusDifferentKeyNumber;
     k = c->path;
   } else if (a.key_number >= 0) {
-    k = spec.KeyIndex(a.key_number);
+    k = file_spec.KeyIndex(a.key_number);
   }
   Store& s = StoreOf(c);
   if (std::int16_t st = s.Begin(true); st != kStatusOk) return st;
@@ -451,11 +451,11 @@ std::int16_t Update(Cursor* c, CallArgs& a) {
   if (std::int16_t st = CurrentStored(c, &stored); st != kStatusOk) return st;
   std::int16_t st = s.Update(id, stored, a.data);
   if (st != kStatusOk) return st;
-  SetImage(c, std::string(reinterpret_cast<const char*>(a.data), spec.record_length));
+  SetImage(c, std::string(reinterpret_cast<const char*>(a.data), file_spec.record_length));
   if (c->single_lock == id) ReleaseSingle(c);
   SeatOnKey(c, k, id);
   if (c->logical == Place::kAt && a.key != nullptr) {
-    ExtractKey(spec.keys[k], a.data, a.key);
+    ExtractKey(file_spec.keys[k], a.data, a.key);
   }
   return kStatusOk;
 }
@@ -484,7 +484,7 @@ std::int16_t Stat(Cursor* c, CallArgs& a) {
   if (std::int16_t st = s.Begin(false); st != kStatusOk) return st;
   FileCounts counts;
   if (std::int16_t st = s.Counts(&counts); st != kStatusOk) return st;
-  const std::string out = BuildStatBuffer(s.spec(), counts, a.key_number == -1);
+  const std::string out = BuildStatBuffer(s.file_spec(), counts, a.key_number == -1);
   if (a.data == nullptr || a.data_length == nullptr || *a.data_length < out.size()) {
     return kStatusDataBufferTooShort;
   }

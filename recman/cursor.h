@@ -51,7 +51,7 @@ struct Cursor {
   std::uint64_t image_serial = 0;
   std::uint64_t image_generation = 0;
 
-  // Logical currency: a place on key `path` (an index into spec().keys).
+  // Logical currency: a place on key `path` (an index into file_spec().keys).
   Place logical = Place::kUnpositioned;
   int path = -1;
   std::string path_key;  // encoded

@@ -274,9 +274,9 @@ std::int16_t CreateOp(Engine& e, CallArgs& a, std::uint8_t key_length) {
   if (a.key_number != kCreateReplace && a.key_number != kCreateNoReplace) {
     return kStatusInvalidOperation;
   }
-  FileSpec spec;
+  FileSpec file_spec;
   if (a.data_length == nullptr) return kStatusDataBufferTooShort;
-  if (std::int16_t st = ParseCreateBuffer(a.data, *a.data_length, &spec); st != kStatusOk) {
+  if (std::int16_t st = ParseCreateBuffer(a.data, *a.data_length, &file_spec); st != kStatusOk) {
     return st;
   }
   std::error_code ec;
@@ -295,7 +295,7 @@ std::int16_t CreateOp(Engine& e, CallArgs& a, std::uint8_t key_length) {
   if (a.key_number == kCreateNoReplace && std::filesystem::exists(native, ec)) {
     return kStatusFileAlreadyExists;  // another process was quicker
   }
-  return Store::Create(native, spec);
+  return Store::Create(native, file_spec);
 }
 
 std::int16_t SetOwner(Cursor* c, CallArgs& a) {

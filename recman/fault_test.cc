@@ -29,7 +29,7 @@ std::string R(const std::string& k0, const std::string& k1) {
   return Rec(Rec(k0, 4) + Rec(k1, 4) + "payload", kLen);
 }
 
-CreateSpec Spec() {
+CreateSpec SampleSpec() {
   CreateSpec s;
   s.record_length = kLen;
   s.keys = {{Segment{1, 4, kKeyFlagModifiable}},
@@ -57,7 +57,7 @@ class FaultTest : public ::testing::Test {
     // Commits only where the work asks for them (Flush, Close).
     Store::SetCommitWindowForTesting(std::chrono::hours(1));
     base_ = dir_.File("base.dat");
-    ASSERT_EQ(testing::CreateFile(base_, Spec()), kStatusOk);
+    ASSERT_EQ(testing::CreateFile(base_, SampleSpec()), kStatusOk);
     Handle h;
     ASSERT_EQ(h.Open(base_), kStatusOk);
     for (int i = 0; i < 20; ++i) {
@@ -202,7 +202,7 @@ TEST_F(FaultTest, ACreateThatFailsLeavesNoHalfMadeFile) {
                                          std::to_string(n) + ".dat");
       Store::SetVfsForTesting(testing::FaultVfsName());
       testing::ArmFault(kind, n, true);
-      std::int16_t st = testing::CreateFile(path, Spec());
+      std::int16_t st = testing::CreateFile(path, SampleSpec());
       const bool fired = testing::FaultFired();
       testing::ArmFault(kind, 0, false);
       Store::SetVfsForTesting(nullptr);

@@ -92,7 +92,7 @@ int FileSpec::SegmentCount() const {
   return n;
 }
 
-std::int16_t ParseCreateBuffer(const void* data, std::size_t length, FileSpec* spec) {
+std::int16_t ParseCreateBuffer(const void* data, std::size_t length, FileSpec* file_spec) {
   const auto* p = static_cast<const std::uint8_t*>(data);
   if (p == nullptr || length < kFileSpecSize) return kStatusDataBufferTooShort;
   FileSpec s;
@@ -175,34 +175,34 @@ std::int16_t ParseCreateBuffer(const void* data, std::size_t length, FileSpec* s
     s.acs.emplace_back(reinterpret_cast<const char*>(p + offset), kCollatingSequenceSize);
     offset += kCollatingSequenceSize;
   }
-  *spec = std::move(s);
+  *file_spec = std::move(s);
   return kStatusOk;
 }
 
-std::string BuildCreateBuffer(const FileSpec& spec) {
+std::string BuildCreateBuffer(const FileSpec& file_spec) {
   FileCounts none;
-  none.unique_values.assign(spec.keys.size(), 0);
-  return BuildStatBuffer(spec, none, false);
+  none.unique_values.assign(file_spec.keys.size(), 0);
+  return BuildStatBuffer(file_spec, none, false);
 }
 
-std::string BuildStatBuffer(const FileSpec& spec, const FileCounts& counts, bool keys_and_version) {
-  std::string out(kFileSpecSize + kSegmentSpecSize * spec.SegmentCount() +
-                      kCollatingSequenceSize * spec.acs.size(),
+std::string BuildStatBuffer(const FileSpec& file_spec, const FileCounts& counts, bool keys_and_version) {
+  std::string out(kFileSpecSize + kSegmentSpecSize * file_spec.SegmentCount() +
+                      kCollatingSequenceSize * file_spec.acs.size(),
                   '\0');
-  PutU16(&out, 0, spec.record_length);
-  PutU16(&out, 2, spec.page_size);
+  PutU16(&out, 0, file_spec.record_length);
+  PutU16(&out, 2, file_spec.page_size);
   if (keys_and_version) {
-    out[4] = static_cast<char>(spec.keys.size());
+    out[4] = static_cast<char>(file_spec.keys.size());
     out[5] = static_cast<char>(kFileVersion);
   } else {
-    PutU16(&out, 4, static_cast<std::uint16_t>(spec.keys.size()));
+    PutU16(&out, 4, static_cast<std::uint16_t>(file_spec.keys.size()));
   }
   PutU32(&out, 6, static_cast<std::uint32_t>(std::max<std::int64_t>(counts.records, 0)));
-  PutU16(&out, 10, spec.file_flags);
+  PutU16(&out, 10, file_spec.file_flags);
   std::size_t at = kFileSpecSize;
-  for (std::size_t k = 0; k < spec.keys.size(); ++k) {
+  for (std::size_t k = 0; k < file_spec.keys.size(); ++k) {
     std::int64_t unique = k < counts.unique_values.size() ? counts.unique_values[k] : 0;
-    for (const KeySegment& seg : spec.keys[k].segments) {
+    for (const KeySegment& seg : file_spec.keys[k].segments) {
       PutU16(&out, at, seg.position);
       PutU16(&out, at + 2, seg.length);
       PutU16(&out, at + 4, seg.flags);
@@ -214,7 +214,7 @@ std::string BuildStatBuffer(const FileSpec& spec, const FileCounts& counts, bool
       at += kSegmentSpecSize;
     }
   }
-  for (const std::string& table : spec.acs) {
+  for (const std::string& table : file_spec.acs) {
     std::memcpy(&out[at], table.data(), kCollatingSequenceSize);
     at += kCollatingSequenceSize;
   }

@@ -140,7 +140,7 @@ struct FileCounts {
 };
 
 // Reads and validates a Create buffer of `length` bytes (bytes after the
-// contents are ignored). Returns 0 and fills `*spec`, or the status that
+// contents are ignored). Returns 0 and fills `*file_spec`, or the status that
 // Create reports: 22 the buffer ends inside its contents, 24 page size,
 // 26 number of keys or segments, 27 key position, 28 record length or an
 // unsupported file flag, 29 key length, 45 inconsistent key flags (the
@@ -148,15 +148,15 @@ struct FileCounts {
 // autoincrement key allows duplicates), 6 a manual key number used twice,
 // 48 a collating sequence without its signature, 49 unknown or misused
 // extended type.
-[[nodiscard]] std::int16_t ParseCreateBuffer(const void* data, std::size_t length, FileSpec* spec);
+[[nodiscard]] std::int16_t ParseCreateBuffer(const void* data, std::size_t length, FileSpec* file_spec);
 
 // The Create buffer of a specification (reserved bytes zero).
-std::string BuildCreateBuffer(const FileSpec& spec);
+std::string BuildCreateBuffer(const FileSpec& file_spec);
 
 // The Stat layout: the Create buffer with the counts filled in; with
 // `keys_and_version`, byte 4 holds the number of keys and byte 5 the file
 // version. The unique values of a key go into each of its segments.
-std::string BuildStatBuffer(const FileSpec& spec, const FileCounts& counts, bool keys_and_version);
+std::string BuildStatBuffer(const FileSpec& file_spec, const FileCounts& counts, bool keys_and_version);
 
 // A readable name of a segment's type ("String", "Integer", "Unsigned
 // binary"...), as the administrator's tool shows it.

@@ -24,7 +24,7 @@ CreateSpec Base() {
 
 struct Case {
   const char* name;
-  CreateSpec spec;
+  CreateSpec file_spec;
   std::int16_t status;
   int cut = -1;  // when >= 0, the buffer is cut to this many bytes
 };
@@ -128,7 +128,7 @@ TEST(FileSpecTest, CreateRefusesInvalidBuffersAndLeavesNoFile) {
   int n = 0;
   for (const Case& c : Cases()) {
     const std::string path = dir.File("f" + std::to_string(n++) + ".dat");
-    std::string bytes = c.spec.Bytes();
+    std::string bytes = c.file_spec.Bytes();
     std::uint32_t len = static_cast<std::uint32_t>(bytes.size());
     if (c.cut >= 0) len = static_cast<std::uint32_t>(c.cut);
     std::uint8_t block[kPositionBlockSize] = {};
@@ -146,8 +146,8 @@ TEST(FileSpecTest, AnUnusableAcsSignatureIsRefused) {
   s.acs = {testing::AcsTable({})};
   std::string bytes = s.Bytes();
   bytes[16 + 16] = static_cast<char>(0xAD);  // the signature byte
-  FileSpec spec;
-  EXPECT_EQ(ParseCreateBuffer(bytes.data(), bytes.size(), &spec), kStatusInvalidCollatingSequence);
+  FileSpec file_spec;
+  EXPECT_EQ(ParseCreateBuffer(bytes.data(), bytes.size(), &file_spec), kStatusInvalidCollatingSequence);
 }
 
 TEST(FileSpecTest, StatGivesTheCreateBufferBackWithCounts) {

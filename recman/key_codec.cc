@@ -5,18 +5,18 @@
 namespace kel {
 namespace {
 
-std::uint8_t TextByte(const FileSpec& spec, const KeySegment& seg, std::uint8_t b) {
+std::uint8_t TextByte(const FileSpec& file_spec, const KeySegment& seg, std::uint8_t b) {
   if (seg.fold_case && b >= 'a' && b <= 'z') b = static_cast<std::uint8_t>(b - 32);
-  if (seg.acs >= 0) b = static_cast<std::uint8_t>(spec.acs[seg.acs][9 + b]);
+  if (seg.acs >= 0) b = static_cast<std::uint8_t>(file_spec.acs[seg.acs][9 + b]);
   return b;
 }
 
 // Variable-length content: escaped zero bytes and a 00 00 end keep the
 // encoding prefix-free, so segments that follow compare correctly.
-void AppendVariableText(const FileSpec& spec, const KeySegment& seg, const std::uint8_t* src,
+void AppendVariableText(const FileSpec& file_spec, const KeySegment& seg, const std::uint8_t* src,
                         std::size_t n, std::string* out) {
   for (std::size_t i = 0; i < n; ++i) {
-    std::uint8_t b = TextByte(spec, seg, src[i]);
+    std::uint8_t b = TextByte(file_spec, seg, src[i]);
     out->push_back(static_cast<char>(b));
     if (b == 0) out->push_back(static_cast<char>(0xFF));
   }
@@ -28,26 +28,26 @@ void AppendBigEndian(const std::uint8_t* src, std::size_t n, std::string* out) {
   for (std::size_t i = n; i > 0; --i) out->push_back(static_cast<char>(src[i - 1]));
 }
 
-void AppendSegment(const FileSpec& spec, const KeySegment& seg, const std::uint8_t* src,
+void AppendSegment(const FileSpec& file_spec, const KeySegment& seg, const std::uint8_t* src,
                    std::string* out) {
   const std::size_t start = out->size();
   const std::size_t len = seg.length;
   switch (seg.kind) {
     case SegmentKind::kString:
       for (std::size_t i = 0; i < len; ++i) {
-        out->push_back(static_cast<char>(TextByte(spec, seg, src[i])));
+        out->push_back(static_cast<char>(TextByte(file_spec, seg, src[i])));
       }
       break;
     case SegmentKind::kLString: {
       std::size_t n = src[0];
       if (n > len - 1) n = len - 1;
-      AppendVariableText(spec, seg, src + 1, n, out);
+      AppendVariableText(file_spec, seg, src + 1, n, out);
       break;
     }
     case SegmentKind::kZString: {
       std::size_t n = 0;
       while (n < len && src[n] != 0) ++n;
-      AppendVariableText(spec, seg, src, n, out);
+      AppendVariableText(file_spec, seg, src, n, out);
       break;
     }
     case SegmentKind::kSignedInteger:
@@ -104,21 +104,21 @@ bool IsNullKey(const KeyDef& key, const std::uint8_t* record) {
   return false;
 }
 
-bool EncodeRecordKey(const FileSpec& spec, const KeyDef& key, const std::uint8_t* record,
+bool EncodeRecordKey(const FileSpec& file_spec, const KeyDef& key, const std::uint8_t* record,
                      std::string* out) {
   out->clear();
   if (IsNullKey(key, record)) return false;
   for (const KeySegment& seg : key.segments) {
-    AppendSegment(spec, seg, record + seg.position - 1, out);
+    AppendSegment(file_spec, seg, record + seg.position - 1, out);
   }
   return true;
 }
 
-void EncodeSearchKey(const FileSpec& spec, const KeyDef& key, const std::uint8_t* value,
+void EncodeSearchKey(const FileSpec& file_spec, const KeyDef& key, const std::uint8_t* value,
                      std::string* out) {
   out->clear();
   for (const KeySegment& seg : key.segments) {
-    AppendSegment(spec, seg, value, out);
+    AppendSegment(file_spec, seg, value, out);
     value += seg.length;
   }
 }

@@ -33,12 +33,12 @@ bool IsNullKey(const KeyDef& key, const std::uint8_t* record);
 
 // Encodes the key of a record (segments at their positions). Returns false,
 // leaving `*out` empty, when the record is left out of the key.
-bool EncodeRecordKey(const FileSpec& spec, const KeyDef& key, const std::uint8_t* record,
+bool EncodeRecordKey(const FileSpec& file_spec, const KeyDef& key, const std::uint8_t* record,
                      std::string* out);
 
 // Encodes a search value: the key's segments one after the other, as a key
 // buffer holds them (key.length bytes).
-void EncodeSearchKey(const FileSpec& spec, const KeyDef& key, const std::uint8_t* value,
+void EncodeSearchKey(const FileSpec& file_spec, const KeyDef& key, const std::uint8_t* value,
                      std::string* out);
 
 // Copies the key's segments out of the record, one after the other

@@ -119,18 +119,18 @@ TEST(KeyOrderTest, EachKeyKindReadsBackInItsOrderBothWays) {
   for (const OrderCase& c : Cases()) {
     SCOPED_TRACE(c.name);
     TempDir dir;
-    CreateSpec spec;
-    spec.record_length = kLen;
+    CreateSpec file_spec;
+    file_spec.record_length = kLen;
     int pos = 1;
     std::vector<Segment> key = c.key;
     for (Segment& s : key) {
       s.position = pos;
       pos += s.length;
     }
-    spec.keys = {key};
-    spec.acs = c.acs;
+    file_spec.keys = {key};
+    file_spec.acs = c.acs;
     const std::string path = dir.File("k.dat");
-    ASSERT_EQ(testing::CreateFile(path, spec), kStatusOk);
+    ASSERT_EQ(testing::CreateFile(path, file_spec), kStatusOk);
     Handle h;
     ASSERT_EQ(h.Open(path), kStatusOk);
     for (std::size_t i = 0; i < c.values.size(); ++i) {
@@ -151,7 +151,7 @@ TEST(KeyOrderTest, EachKeyKindReadsBackInItsOrderBothWays) {
     // Get Equal on every value finds the first record inserted among those
     // whose keys compare equal to it.
     FileSpec parsed;
-    const std::string bytes = spec.Bytes();
+    const std::string bytes = file_spec.Bytes();
     ASSERT_EQ(ParseCreateBuffer(bytes.data(), bytes.size(), &parsed), kStatusOk);
     auto encode = [&](const std::string& v) {
       std::string e;
@@ -171,11 +171,11 @@ TEST(KeyOrderTest, EachKeyKindReadsBackInItsOrderBothWays) {
 
 TEST(KeyOrderTest, SearchesOnDescendingAndCaseInsensitiveKeys) {
   TempDir dir;
-  CreateSpec spec;
-  spec.record_length = 8;
-  spec.keys = {{Segment{1, 2, kKeyFlagDescending}},
+  CreateSpec file_spec;
+  file_spec.record_length = 8;
+  file_spec.keys = {{Segment{1, 2, kKeyFlagDescending}},
                {Segment{3, 2, kKeyFlagCaseInsensitive | kDup}}};
-  ASSERT_EQ(testing::CreateFile(dir.File("d.dat"), spec), kStatusOk);
+  ASSERT_EQ(testing::CreateFile(dir.File("d.dat"), file_spec), kStatusOk);
   Handle h;
   ASSERT_EQ(h.Open(dir.File("d.dat")), kStatusOk);
   for (const char* r : {"AAxx1234", "BBYy1234", "CCzZ1234"}) ASSERT_EQ(h.Insert(r), kStatusOk);
@@ -206,15 +206,15 @@ TEST(KeyOrderTest, SearchesOnDescendingAndCaseInsensitiveKeys) {
 
 TEST(KeyOrderTest, NullKeysLeaveRecordsOut) {
   TempDir dir;
-  CreateSpec spec;
-  spec.record_length = 8;
+  CreateSpec file_spec;
+  file_spec.record_length = 8;
   // Key 0: null when all of its two segments are blank. Key 1: a manual key,
   // null when any segment is zero.
-  spec.keys = {{Segment{1, 2, kKeyFlagNullAll | kDup | kKeyFlagModifiable, 0, false, ' '},
+  file_spec.keys = {{Segment{1, 2, kKeyFlagNullAll | kDup | kKeyFlagModifiable, 0, false, ' '},
                 Segment{3, 2, kKeyFlagNullAll | kDup | kKeyFlagModifiable, 0, false, ' '}},
                {Segment{5, 1, kKeyFlagNullAny | kDup, 0, false, '0'},
                 Segment{6, 1, kKeyFlagNullAny | kDup, 0, false, '0'}}};
-  ASSERT_EQ(testing::CreateFile(dir.File("n.dat"), spec), kStatusOk);
+  ASSERT_EQ(testing::CreateFile(dir.File("n.dat"), file_spec), kStatusOk);
   Handle h;
   ASSERT_EQ(h.Open(dir.File("n.dat")), kStatusOk);
   const char* rows[] = {"    11a1", "AB  11a2", "  CD01a3", "EFGH10a4", "    00a5"};
@@ -252,15 +252,15 @@ TEST(KeyCodecTest, IntegerAndFloatEncodingsOrderLikeTheirValues) {
         seg.descending = desc;
         key.segments = {seg};
         key.length = width;
-        FileSpec spec;
+        FileSpec file_spec;
         for (int i = 0; i < 2000; ++i) {
           std::uint64_t a = rng(), b = rng();
           if (i % 3 == 0) b = a + (rng() % 3) - 1;  // neighbours and equal values
           std::string ea, eb;
           std::string ra = Le(static_cast<std::int64_t>(a), width),
                       rb = Le(static_cast<std::int64_t>(b), width);
-          EncodeSearchKey(spec, key, reinterpret_cast<const std::uint8_t*>(ra.data()), &ea);
-          EncodeSearchKey(spec, key, reinterpret_cast<const std::uint8_t*>(rb.data()), &eb);
+          EncodeSearchKey(file_spec, key, reinterpret_cast<const std::uint8_t*>(ra.data()), &ea);
+          EncodeSearchKey(file_spec, key, reinterpret_cast<const std::uint8_t*>(rb.data()), &eb);
           const int shift = 64 - 8 * width;
           int cmp;
           if (type == kTypeInteger) {

@@ -60,7 +60,7 @@ class Store {
   // under a temporary name and renamed into place, so a crash leaves either
   // the old file or the new one. Statuses: 12 missing directory, 46 no
   // permission, 18 disk full, 2 other failures.
-  [[nodiscard]] static std::int16_t Create(const std::string& native_path, const FileSpec& spec);
+  [[nodiscard]] static std::int16_t Create(const std::string& native_path, const FileSpec& file_spec);
 
   // The SQLite VFS that new connections use (nullptr: the default). Tests
   // install a fault-injecting one.
@@ -73,7 +73,7 @@ class Store {
   // wait on each other's open transactions.
   static void SetBusyFlush(void (*flush)(Store* except));
 
-  const FileSpec& spec() const { return spec_; }
+  const FileSpec& file_spec() const { return spec_; }
   const std::string& native_path() const { return path_; }
   const std::string& owner() const { return owner_; }
   int owner_mode() const { return owner_mode_; }
@@ -117,7 +117,7 @@ class Store {
   [[nodiscard]] std::int16_t Counts(FileCounts* out);
   // The record at `id`: 0, or 43 when there is none.
   [[nodiscard]] std::int16_t Read(std::int64_t id, Row* row);
-  // The first or last record of key `key` (an index into spec().keys), or the
+  // The first or last record of key `key` (an index into file_spec().keys), or the
   // one the search value `encoded` selects. 0, or 4 (kEqual) / 9 when none.
   [[nodiscard]] std::int16_t Seek(int key, SeekMode mode, const std::string& encoded, Row* row);
   // The record after (forward) or before the place (encoded, id) in key

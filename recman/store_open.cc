@@ -107,7 +107,7 @@ std::int16_t Store::Open(const std::string& native_path, std::unique_ptr<Store>*
   return kStatusOk;
 }
 
-std::int16_t Store::Create(const std::string& native_path, const FileSpec& spec) {
+std::int16_t Store::Create(const std::string& native_path, const FileSpec& file_spec) {
   const std::string tmp = native_path + ".kel-new";
   for (const char* suffix : {"", "-journal", "-wal", "-shm"}) RemoveQuietly(tmp + suffix);
   sqlite3* db = nullptr;
@@ -124,20 +124,20 @@ std::int16_t Store::Create(const std::string& native_path, const FileSpec& spec)
       "CREATE TABLE kel_counts(slot INTEGER PRIMARY KEY, value INTEGER NOT NULL);"
       "CREATE TABLE kel_records(id INTEGER PRIMARY KEY CHECK (id BETWEEN 1 AND 4294967295),"
       " data BLOB NOT NULL CHECK (length(data) = " +
-      std::to_string(spec.record_length) + ")";
-  for (std::size_t k = 0; k < spec.keys.size(); ++k)
+      std::to_string(file_spec.record_length) + ")";
+  for (std::size_t k = 0; k < file_spec.keys.size(); ++k)
     sql += ", " + KeyColumn(static_cast<int>(k)) + " BLOB";
   sql += ");";
-  for (std::size_t k = 0; k < spec.keys.size(); ++k) {
+  for (std::size_t k = 0; k < file_spec.keys.size(); ++k) {
     const std::string n = std::to_string(k);
-    sql += std::string("CREATE ") + (spec.keys[k].duplicates ? "" : "UNIQUE ") + "INDEX kel_key" +
+    sql += std::string("CREATE ") + (file_spec.keys[k].duplicates ? "" : "UNIQUE ") + "INDEX kel_key" +
            n + " ON kel_records(k" + n + ") WHERE k" + n + " IS NOT NULL;";
   }
-  for (std::size_t slot = 0; slot <= spec.keys.size(); ++slot) {
+  for (std::size_t slot = 0; slot <= file_spec.keys.size(); ++slot) {
     sql += "INSERT INTO kel_counts VALUES (" + std::to_string(slot) + ", 0);";
   }
   sql += "INSERT INTO kel_file VALUES (1, " + std::to_string(kFormat) + ", " +
-         std::to_string(spec.record_length) + ", ?, NULL, NULL);";
+         std::to_string(file_spec.record_length) + ", ?, NULL, NULL);";
   std::int16_t status = kStatusOk;
   if (rc == SQLITE_OK) {
     sqlite3_extended_result_codes(db, 1);
@@ -148,7 +148,7 @@ std::int16_t Store::Create(const std::string& native_path, const FileSpec& spec)
     sqlite3_stmt* stmt = nullptr;
     if (rc == SQLITE_OK) rc = sqlite3_prepare_v2(db, sql.c_str() + cut, -1, &stmt, nullptr);
     if (rc == SQLITE_OK) {
-      const std::string buffer = BuildCreateBuffer(spec);
+      const std::string buffer = BuildCreateBuffer(file_spec);
       BindBlob(stmt, 1, buffer.data(), buffer.size());
       rc = sqlite3_step(stmt);
       if (rc == SQLITE_DONE) rc = SQLITE_OK;

@@ -30,11 +30,11 @@ std::string Plan(sqlite3* db, const std::string& sql) {
 
 TEST(StoreSqlTest, KeyStatementsSearchTheirIndex) {
   testing::TempDir dir;
-  testing::CreateSpec spec;
-  spec.record_length = 16;
-  spec.keys = {{testing::Segment{1, 4, 0}}, {testing::Segment{5, 4, kKeyFlagDuplicates}}};
+  testing::CreateSpec file_spec;
+  file_spec.record_length = 16;
+  file_spec.keys = {{testing::Segment{1, 4, 0}}, {testing::Segment{5, 4, kKeyFlagDuplicates}}};
   const std::string path = dir.File("p.dat");
-  ASSERT_EQ(testing::CreateFile(path, spec), kStatusOk);
+  ASSERT_EQ(testing::CreateFile(path, file_spec), kStatusOk);
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
   struct Case {

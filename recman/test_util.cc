@@ -38,18 +38,18 @@ std::string CreateSpec::Bytes() const {
   for (const auto& key : keys) {
     for (std::size_t i = 0; i < key.size(); ++i) {
       const Segment& s = key[i];
-      std::string spec(16, '\0');
+      std::string file_spec(16, '\0');
       std::uint16_t flags = s.flags;
       if (i + 1 < key.size()) flags |= kKeyFlagSegmented;
       if (s.type != 0 || s.extended) flags |= kKeyFlagExtendedType;
-      Put16(&spec, 0, s.position);
-      Put16(&spec, 2, s.length);
-      Put16(&spec, 4, flags);
-      spec[10] = static_cast<char>(s.type);
-      spec[11] = static_cast<char>(s.null_byte);
-      spec[14] = static_cast<char>(s.manual_number);
-      spec[15] = static_cast<char>(s.acs_number);
-      out += spec;
+      Put16(&file_spec, 0, s.position);
+      Put16(&file_spec, 2, s.length);
+      Put16(&file_spec, 4, flags);
+      file_spec[10] = static_cast<char>(s.type);
+      file_spec[11] = static_cast<char>(s.null_byte);
+      file_spec[14] = static_cast<char>(s.manual_number);
+      file_spec[15] = static_cast<char>(s.acs_number);
+      out += file_spec;
     }
   }
   for (const std::string& table : acs) {
@@ -67,8 +67,8 @@ std::string AcsTable(std::initializer_list<std::pair<std::uint8_t, std::uint8_t>
   return t;
 }
 
-std::int16_t CreateFile(const std::string& path, const CreateSpec& spec, std::int8_t mode) {
-  std::string buffer = spec.Bytes();
+std::int16_t CreateFile(const std::string& path, const CreateSpec& file_spec, std::int8_t mode) {
+  std::string buffer = file_spec.Bytes();
   buffer.resize(1536, ' ');  // as the data layer passes it: blank-padded
   std::uint32_t len = 1536;
   std::uint8_t block[kPositionBlockSize];

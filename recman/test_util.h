@@ -52,7 +52,7 @@ struct CreateSpec {
 std::string AcsTable(std::initializer_list<std::pair<std::uint8_t, std::uint8_t>> remap);
 
 // Creates a file. Returns the status.
-std::int16_t CreateFile(const std::string& path, const CreateSpec& spec,
+std::int16_t CreateFile(const std::string& path, const CreateSpec& file_spec,
                         std::int8_t mode = kCreateNoReplace);
 
 // One open of a data file.

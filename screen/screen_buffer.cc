@@ -18,7 +18,7 @@ namespace {
 
 constexpr Cell kBlank{' ', 0x07};
 
-// The cells and everything about them that is not a spec global.
+// The cells and the cursor: the console state that has no shared name of its own.
 struct Buffer {
   std::unique_ptr<Console> console;
   int rows = 0;

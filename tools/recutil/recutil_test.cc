@@ -48,9 +48,9 @@ std::string Read(const std::string& path) {
 
 // Record length 20; key 0 bytes 1-4 unique; key 1 bytes 5-6 with duplicates.
 std::string Dictionary() {
-  FileSpec spec;
-  spec.record_length = 20;
-  spec.page_size = 1024;
+  FileSpec file_spec;
+  file_spec.record_length = 20;
+  file_spec.page_size = 1024;
   KeyDef k0, k1;
   KeySegment s0, s1;
   s0.position = 1;
@@ -60,8 +60,8 @@ std::string Dictionary() {
   s1.flags = kKeyFlagDuplicates;
   k0.segments = {s0};
   k1.segments = {s1};
-  spec.keys = {k0, k1};
-  std::string buffer = BuildCreateBuffer(spec);
+  file_spec.keys = {k0, k1};
+  std::string buffer = BuildCreateBuffer(file_spec);
   std::string dict(2, '\0');
   dict[0] = static_cast<char>(buffer.size() & 0xFF);
   dict[1] = static_cast<char>(buffer.size() >> 8);

@@ -55,25 +55,25 @@ std::string NullText(const KeyDef& key, const KeySegment& seg) {
 }  // namespace
 
 std::string StatReport(const std::string& file_name, const std::string& stat) {
-  FileSpec spec;
-  if (ParseCreateBuffer(stat.data(), stat.size(), &spec) != kStatusOk) return "";
+  FileSpec file_spec;
+  if (ParseCreateBuffer(stat.data(), stat.size(), &file_spec) != kStatusOk) return "";
   std::string out = "File statistics for " + file_name + "\n\n";
   out += Line("File version       = %d.%d", kFileVersion >> 4, kFileVersion & 0xF);
-  out += Line("Record length      = %u", spec.record_length);
-  out += Line("Page size          = %u", spec.page_size);
+  out += Line("Record length      = %u", file_spec.record_length);
+  out += Line("Page size          = %u", file_spec.page_size);
   out += Line("Total records      = %u", U32(stat, 6));
   out += Line("Variable records   = No");
   out += Line("Compression        = No");
   out +=
-      Line("File flags         = %04Xh (%s)", spec.file_flags, FlagNames(spec.file_flags).c_str());
-  out += Line("Keys               = %zu", spec.keys.size());
-  out += Line("Segments           = %d", spec.SegmentCount());
+      Line("File flags         = %04Xh (%s)", file_spec.file_flags, FlagNames(file_spec.file_flags).c_str());
+  out += Line("Keys               = %zu", file_spec.keys.size());
+  out += Line("Segments           = %d", file_spec.SegmentCount());
   out += "\n";
   out += Line("%-4s %-4s %-8s %-6s %-16s %-5s %-4s %-4s %-4s %-6s %-4s %-7s %s", "Key", "Seg",
               "Position", "Length", "Type", "Flags", "Dup", "Mod", "Desc", "NoCase", "ACS", "Null",
               "Unique values");
   std::size_t at = kFileSpecSize;
-  for (const KeyDef& key : spec.keys) {
+  for (const KeyDef& key : file_spec.keys) {
     for (std::size_t i = 0; i < key.segments.size(); ++i) {
       const KeySegment& seg = key.segments[i];
       char acs[8] = "--";
@@ -85,10 +85,10 @@ std::string StatReport(const std::string& file_name, const std::string& stat) {
       at += kSegmentSpecSize;
     }
   }
-  if (!spec.acs.empty()) {
+  if (!file_spec.acs.empty()) {
     out += "\nAlternate collating sequences:\n";
-    for (std::size_t i = 0; i < spec.acs.size(); ++i) {
-      out += Line("%-4zu %.8s", i, spec.acs[i].data() + 1);
+    for (std::size_t i = 0; i < file_spec.acs.size(); ++i) {
+      out += Line("%-4zu %.8s", i, file_spec.acs[i].data() + 1);
     }
   }
   return out;
