@@ -1,0 +1,196 @@
+#include "convert/converters.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "datafile/db_file.h"
+#include "datafile/lock_files.h"
+#include "screen/screen_buffer.h"
+#include "screen/windows.h"
+#include "util/dates.h"
+#include "util/fixed_text.h"
+
+namespace kel {
+namespace {
+
+using enum KeyShown;
+
+// The columns of each file (see the header's table). The lock name is the
+// file's own name in mixed case, the label that name in capitals.
+constexpr std::array<ConverterRow, kConverterCount> kTable = {{
+    {"ConvertMenu", "MENU    ", "menu", 33, nullptr, 20, 40, 74, 114, 154, 194, kAsIs, false},
+    {"ConvertUPaisos", "UPAISOS ", "TAULES\\UPaisos", 293, nullptr, 2, 45, 62, 107, 197, 152, kAsIs,
+     true},
+    {"ConvertUVies", "UVIES   ", "TAULES\\UVies", 148, nullptr, 2, 15, 17, 32, 47, 62, kAsIs, true},
+    {"ConvertUCae", "UCAE    ", "TAULES\\UCae", 138, nullptr, 11, 250, 261, 511, 761, 1011,
+     kFiveThenFour, true},
+    {"ConvertUTerrito", "UTERRITO", "TAULES\\UTerrito", 270, nullptr, 1, 10, 11, 21, 31, 41,
+     kExpanded, true},
+    {"ConvertFAmoCoef", "FAMOCOEF", "TAULES\\FAmoCoef", 142, nullptr, 18, 350, 368, 718, -1, 1068,
+     kAsIs, true},
+    {"ConvertFGruBal", "FGRUBAL ", "TAULES\\FGruBal", 242, nullptr, 4, 40, 44, 84, 124, 164,
+     kExpanded, true},
+    {"ConvertNCra", "NCRA    ", "TAULES\\NCra", 271, nullptr, 2, 40, 42, 82, 122, 162, kExpanded,
+     true},
+    {"ConvertNMotius", "NMOTIUS ", "TAULES\\NMotius", 166, nullptr, 1, 37, 38, 112, 75, 149,
+     kExpanded, true},
+    {"ConvertNTipConc", "NTIPCONC", "TAULES\\NTipConc", 134, nullptr, 1, 25, 26, 51, -1, 76,
+     kExpanded, true},
+    {"ConvertHConcept", "HCONCEPT", "DADES\\HConcept", 49, "HConcept", 3, 20, 27, 47, 87, 67, kAsIs,
+     false},
+    {"ConvertHDespesa", "HDESPESA", "DADES\\HDespesa", 5, "HDespesa", 3, 25, 30, 55, 105, 80, kAsIs,
+     false},
+    {"ConvertHOperaci", "HOPERACI", "HOperaci", 58, nullptr, 4, 30, 44, 74, 104, 134, kAsIs, false},
+    {"ConvertNCnvConc", "NCNVCONC", "DADES\\NCnvConc", 133, "NCnvConc", 5, 40, 71, 111, -1, 151,
+     kFirstTwoExpanded, false},
+    {"ConvertRConcept", "RCONCEPT", "DADES\\RConcept", 122, "RConcept", 3, 30, 48, 78, -1, 108,
+     kAsIs, false},
+    {"ConvertVConcept", "VCONCEPT", "DADES\\VConcept", 3, "VConcept", 3, 20, 31, 51, 91, 71, kAsIs,
+     false},
+    {"ConvertVDesglos", "VDESGLOS", "DADES\\VDesglos", 140, "VDesglos", 1, 20, 21, 41, 81, 61,
+     kAsIs, false},
+    {"ConvertVDespesa", "VDESPESA", "DADES\\VDespesa", 2, "VDespesa", 3, 25, 30, 55, 105, 80, kAsIs,
+     false},
+    {"ConvertVOperaci", "VOPERACI", "VOperaci", 50, nullptr, 4, 30, 44, 74, 104, 134, kAsIs, false},
+}};
+
+// Every column must lie inside the record area: the copy below relies on it.
+constexpr bool ColumnsFit() {
+  for (const ConverterRow& row : kTable) {
+    for (int offset : {row.current, row.text_cat, row.text_glg, row.text_oci, row.text_other}) {
+      if (offset < -1 || offset + row.width > static_cast<int>(kRecordAreaSize)) return false;
+    }
+  }
+  return true;
+}
+static_assert(ColumnsFit());
+
+std::array<std::array<std::uint8_t, kRecordAreaSize>, kConverterCount>& Areas() {
+  static std::array<std::array<std::uint8_t, kRecordAreaSize>, kConverterCount> areas{};
+  return areas;
+}
+
+std::size_t RowIndex(const ConverterRow& row) {
+  const std::ptrdiff_t index = &row - kTable.data();
+  // Rows come from the table; anything else would be a programming error,
+  // and gets the menu's row rather than memory outside the table.
+  return index >= 0 && index < kConverterCount ? static_cast<std::size_t>(index) : 0;
+}
+
+void NoteProblem(const std::string& what) {
+  if (Tally().first_problem.empty()) Tally().first_problem = what;
+}
+
+}  // namespace
+
+std::span<const ConverterRow> ConverterTable() { return kTable; }
+std::span<const ConverterRow> ConversionFileList() {
+  return std::span<const ConverterRow>(kTable).subspan(1);
+}
+const ConverterRow& MenuConverter() { return kTable[0]; }
+
+std::uint8_t* RecordArea(const ConverterRow& row) { return Areas()[RowIndex(row)].data(); }
+
+int SourceColumn(const ConverterRow& row, std::string_view language) {
+  if (language == "CAT") return row.text_cat;
+  if (language == "GLG") return row.text_glg;
+  if (language == "OCI" && row.text_oci >= 0) return row.text_oci;
+  return row.text_other;
+}
+
+std::string ProgressText(std::string_view key_text, KeyShown style) {
+  switch (style) {
+    case kAsIs:
+      return FixedText(key_text, kProgressWidth);
+    case kExpanded:
+      return FixedText(ExpandDigitBytes(key_text), kProgressWidth);
+    case kFirstTwoExpanded:
+      return FixedText(ExpandDigitBytes(key_text.substr(0, 2)) +
+                           std::string(key_text.substr(std::min<std::size_t>(2, key_text.size()))),
+                       kProgressWidth);
+    case kFiveThenFour: {
+      // The key is first laid into the line, so positions 6 to 9 of a short
+      // key are blanks, and expand like any byte.
+      const std::string line = FixedText(key_text, kProgressWidth);
+      return FixedText(line.substr(0, 5) + ExpandDigitBytes(line.substr(5, 4)), kProgressWidth);
+    }
+  }
+  return std::string(kProgressWidth, ' ');
+}
+
+ConversionTally& Tally() {
+  static ConversionTally tally;
+  return tally;
+}
+
+void ResetTally() { Tally() = ConversionTally(); }
+
+void RunConverter(const ConverterRow& row, const std::string& language) {
+  std::uint8_t* const area = RecordArea(row);
+  const auto width = static_cast<std::size_t>(row.width);
+  const int source = SourceColumn(row, language);
+
+  WinLocate(1, 2);
+  WriteText(row.label);
+  std::string progress_line(kProgressWidth, ' ');
+  if (row.lock != nullptr) (void)LockFile(row.lock);
+
+  std::int16_t status = 0;
+  DbFind(row.file_number, 0, "", 1, &status);
+  while (status == 0) {
+    progress_line = ProgressText(DbKeyText(row.file_number), row.key_shown);
+    WinLocate(1, 11);
+    WriteText(progress_line);
+
+    std::memmove(area + row.current, area + source, width);
+    std::int16_t update_status = 0;
+    DbUpdate(row.file_number, &update_status);
+    ++Tally().records;
+    // After the rewrite the area holds the record as stored (re-read after
+    // a failure): a record that another program rewrote meanwhile with the
+    // same text is converted all the same.
+    if (std::memcmp(area + row.current, area + source, width) != 0) {
+      ++Tally().not_converted;
+      NoteProblem(std::string("a record of ") + row.path + " could not be rewritten (status " +
+                  std::to_string(update_status) + ")");
+    }
+    DbStep(row.file_number, 1, &status);
+  }
+  if (status != 9) {
+    NoteProblem(std::string("the conversion of ") + row.path + " stopped with status " +
+                std::to_string(status) + " before the end of the file");
+  }
+  if (row.lock != nullptr) (void)UnlockFile(row.lock);
+}
+
+void ConvertMenu(const std::string& language) { RunConverter(kTable[0], language); }
+void ConvertUPaisos(const std::string& language) { RunConverter(kTable[1], language); }
+void ConvertUVies(const std::string& language) { RunConverter(kTable[2], language); }
+void ConvertUCae(const std::string& language) { RunConverter(kTable[3], language); }
+void ConvertUTerrito(const std::string& language) { RunConverter(kTable[4], language); }
+void ConvertFAmoCoef(const std::string& language) { RunConverter(kTable[5], language); }
+void ConvertFGruBal(const std::string& language) { RunConverter(kTable[6], language); }
+void ConvertNCra(const std::string& language) { RunConverter(kTable[7], language); }
+void ConvertNMotius(const std::string& language) { RunConverter(kTable[8], language); }
+void ConvertNTipConc(const std::string& language) { RunConverter(kTable[9], language); }
+void ConvertHConcept(const std::string& language) { RunConverter(kTable[10], language); }
+void ConvertHDespesa(const std::string& language) { RunConverter(kTable[11], language); }
+void ConvertHOperaci(const std::string& language) { RunConverter(kTable[12], language); }
+void ConvertNCnvConc(const std::string& language) { RunConverter(kTable[13], language); }
+void ConvertRConcept(const std::string& language) { RunConverter(kTable[14], language); }
+void ConvertVConcept(const std::string& language) { RunConverter(kTable[15], language); }
+void ConvertVDesglos(const std::string& language) { RunConverter(kTable[16], language); }
+void ConvertVDespesa(const std::string& language) { RunConverter(kTable[17], language); }
+void ConvertVOperaci(const std::string& language) { RunConverter(kTable[18], language); }
+
+Converter ConverterOf(const ConverterRow& row) {
+  static constexpr std::array<Converter, kConverterCount> kConverters = {
+      ConvertMenu,     ConvertUPaisos,  ConvertUVies,    ConvertUCae,     ConvertUTerrito,
+      ConvertFAmoCoef, ConvertFGruBal,  ConvertNCra,     ConvertNMotius,  ConvertNTipConc,
+      ConvertHConcept, ConvertHDespesa, ConvertHOperaci, ConvertNCnvConc, ConvertRConcept,
+      ConvertVConcept, ConvertVDesglos, ConvertVDespesa, ConvertVOperaci};
+  return kConverters[RowIndex(row)];
+}
+
+}  // namespace kel

@@ -1,0 +1,165 @@
+#include "convert/driver.h"
+
+#include <cstring>
+
+#include "convert/converters.h"
+#include "convert/language_text.h"
+#include "datafile/db_file.h"
+#include "datafile/db_open.h"
+#include "screen/form_dialog.h"
+#include "screen/keyboard.h"
+#include "screen/message_box.h"
+#include "screen/screen_buffer.h"
+#include "screen/windows.h"
+#include "startup/form_file.h"
+#include "startup/ini_file.h"
+#include "util/fixed_text.h"
+#include "util/session_context.h"
+
+namespace kel {
+namespace {
+
+// The program's own texts, in Catalan (code page 850); Translate gives the
+// session language's version.
+constexpr char kBanner[] = "TAVIRENO versi\xA2 1.01";
+constexpr char kSubtitle[] = "Localitzaci\xA2 aplicacions KEL";
+constexpr char kInstallationNotice[] = "Instal\xFAlaci\xA2: ";
+constexpr char kLanguageNotice[] = "Idioma que s'aplica: ";
+constexpr char kChangedMessage[] = "S'HA CANVIAT L'IDIOMA PER DEFECTE A ";
+
+// The menu file's record: the program's entry name and the title in the
+// current language.
+constexpr int kMenuProgramOffset = 62;
+constexpr std::size_t kMenuProgramWidth = 8;
+constexpr int kMenuTitleOffset = 20;
+constexpr std::size_t kMenuTitleWidth = 40;
+
+constexpr std::int16_t kProgressTop = 23;
+constexpr std::int16_t kProgressBottom = 25;
+constexpr std::int16_t kProgressLeft = 1;
+constexpr std::int16_t kProgressRight = 80;
+
+void OpenConverted(const ConverterRow& row) {
+  std::int16_t status = 0;
+  DbOpen(row.file_number, Session().InstallRoot + row.path, RecordArea(row), kRecordAreaSize,
+         &status);
+}
+
+void ConvertFile(const ConverterRow& row, const std::string& language) {
+  OpenConverted(row);
+  ConverterOf(row)(language);
+  std::int16_t status = 0;
+  DbClose(row.file_number, &status);
+}
+
+void WriteLanguage(const std::string& path, const char* section, const std::string& value) {
+  const IniWriteResult result = IniWrite(path, section, "Idioma", value);
+  if (result != IniWriteResult::kOk && Driver().ConfigurationProblem.empty()) {
+    Driver().ConfigurationProblem = "the language could not be recorded in " + path + " (error " +
+                                    std::to_string(static_cast<int>(result)) + ")";
+  }
+}
+
+// The title of the program's entry in the menu file.
+void RefreshTitle() {
+  const std::uint8_t* area = RecordArea(MenuConverter());
+  const std::string menu_name = FixedText(Session().MenuName, kMenuProgramWidth);
+  std::int16_t status = 0;
+  DbSetRange(kMenuFileNumber, 0, "", "", &status);
+  while (DbRangeNext(kMenuFileNumber) == 0 &&
+         std::memcmp(area + kMenuProgramOffset, menu_name.data(), kMenuProgramWidth) != 0) {
+  }
+  // Taken from whatever record the area holds now, matched or not.
+  const std::string title(reinterpret_cast<const char*>(area + kMenuTitleOffset), kMenuTitleWidth);
+  Session().SessionTitle = " " + std::string(TrimRight(title)) + " ";
+}
+
+}  // namespace
+
+DriverState& Driver() {
+  static DriverState state;
+  return state;
+}
+
+void ResetDriver() { Driver() = DriverState(); }
+
+void ReadSwitches(std::string_view command_line) {
+  const std::string upper = AsciiUpper(command_line);
+  Driver().AutoMode = upper.find("/AUTO") != std::string::npos;
+  Driver().TablesOnly = upper.find("/TAULES") != std::string::npos;
+}
+
+void CheckConversionFiles() {
+  OpenConverted(MenuConverter());  // stays open for the whole run
+  std::int16_t status = 0;
+  for (const ConverterRow& row : ConversionFileList()) {
+    OpenConverted(row);
+    DbClose(row.file_number, &status);
+  }
+}
+
+void RunConversion() {
+  const bool automatic = Driver().AutoMode;
+  const std::string language = LanguageFieldValue();
+
+  const std::int16_t depth_before = Screen().WindowDepth;
+  if (automatic) {
+    ConsolePrintLine("");
+    ConsolePrintLine(Translate(kBanner));
+    ConsolePrintLine(Translate(kSubtitle));
+    ConsolePrintLine(Translate(kInstallationNotice) + Session().InstallRoot);
+    ConsolePrintLine(Translate(kLanguageNotice) + language);
+    ConsolePrintLine("");
+    const std::int16_t row = CursorRow();
+    // On the last row the window would reach below the screen: WinPush
+    // refuses it and the progress goes to row 1 of the screen.
+    WinPush(static_cast<std::int16_t>(row - 1), kProgressLeft, static_cast<std::int16_t>(row + 1),
+            kProgressRight);
+    DrawFrame(0);
+  } else {
+    WinPush(kProgressTop, kProgressLeft, kProgressBottom, kProgressRight);
+    SetColour("+r");
+    DrawFrame(1);
+    SetColour("n");
+  }
+  const bool window_open = Screen().WindowDepth > depth_before;
+
+  ConvertMenu(language);
+  for (const ConverterRow& row : ConversionFileList()) {
+    if (row.code_table || !Driver().TablesOnly) ConvertFile(row, language);
+  }
+
+  if (!automatic) SetColour("-");
+  // Only a window that was opened is closed: a refused one must not take
+  // another window with it.
+  if (window_open) WinPop();
+
+  WriteLanguage(Session().InstallRoot + "Nuri.ini", "Usuari", language);
+  WriteLanguage(Session().TempDir + "NuriTerm.ini", "Sistema", language);
+  SetSessionLanguage(language);
+}
+
+DriverOutcome RunDriver() {
+  ReadSwitches(Session().CommandLine);
+  if (Driver().AutoMode) {
+    RunConversion();
+    return DriverOutcome::kConverted;
+  }
+
+  SetColour("n");
+  ClearScreen();
+  std::int16_t key = 0;
+  FormDialog(kLanguageForm, 0, 0, &key);
+  if (key == keys::kEsc) return DriverOutcome::kNothingChanged;
+  if (LanguageFieldValue() == Session().SessionLanguage) return DriverOutcome::kNothingChanged;
+
+  RunConversion();
+  RefreshTitle();
+  ClearScreen();
+  PaintFormNow(kLanguageForm);
+  // Built after the session took the new language, so it reads in it.
+  (void)AcknowledgeMessage(Translate(kChangedMessage) + LanguageFieldValue());
+  return DriverOutcome::kConfirmed;
+}
+
+}  // namespace kel
