@@ -71,7 +71,11 @@ void RefreshTitle() {
   }
   // Taken from whatever record the area holds now, matched or not.
   const std::string title(reinterpret_cast<const char*>(area + kMenuTitleOffset), kMenuTitleWidth);
-  Session().SessionTitle = " " + std::string(TrimRight(title)) + " ";
+  // Built by appending: GCC 12 warns falsely (-Wrestrict) about " " + string.
+  std::string session_title(1, ' ');
+  session_title.append(TrimRight(title));
+  session_title.push_back(' ');
+  Session().SessionTitle = session_title;
 }
 
 }  // namespace
