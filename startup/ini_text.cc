@@ -123,7 +123,13 @@ class IniMerger {
     if (written_) return;
     written_ = true;
     if (section_.empty() || key_.empty() || value_.empty()) return;
-    if (!found_) Emit("[" + std::string(section_) + "]");
+    if (!found_) {
+      // Built by appending: GCC 12 warns falsely (-Wrestrict) about "[" + string.
+      std::string header(1, '[');
+      header.append(section_);
+      header.push_back(']');
+      Emit(header);
+    }
     Emit(std::string(key_) + "=" + std::string(value_));
   }
 

@@ -69,7 +69,10 @@ void SetUpSession() {
 
   // The session file lives where KELTMP points, before any fallback.
   const std::string session_file = s.TempDir + "Sessio.ini";
-  s.SessionTitle = " " + IniRead(session_file, "Menu", "Titol") + " ";
+  // Built by appending: GCC 12 warns falsely (-Wrestrict) about " " + string.
+  s.SessionTitle.assign(1, ' ');
+  s.SessionTitle += IniRead(session_file, "Menu", "Titol");
+  s.SessionTitle += ' ';
   s.MenuName = IniRead(session_file, "Menu", "NomMenu");
   s.SessionMenu = IniRead(session_file, "Menu", "Menu");
   s.ChainMenu = IniRead(session_file, "Menu", "ChnMenu");
