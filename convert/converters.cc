@@ -6,6 +6,7 @@
 
 #include "datafile/db_file.h"
 #include "datafile/lock_files.h"
+#include "recman/recman.h"
 #include "screen/screen_buffer.h"
 #include "screen/windows.h"
 #include "util/dates.h"
@@ -161,6 +162,11 @@ void RunConverter(const ConverterRow& row, const std::string& language) {
     NoteProblem(std::string("the conversion of ") + row.path + " stopped with status " +
                 std::to_string(status) + " before the end of the file");
   }
+  // The rewrites are committed before the lock is given back: the next
+  // station must find them in the file. Committing also frees the file for
+  // other programs' writes while it stays open (the menu file does, to the
+  // end of the run).
+  (void)FlushRecordManager();
   if (row.lock != nullptr) (void)UnlockFile(row.lock);
 }
 
