@@ -27,6 +27,12 @@ setup() {  # a fresh installation with a second terminal directory
   export KELROOT
   cp -a "$KELROOT/TERM01" "$KELROOT/TERM02"
   sed -i 's/TERM01\r$/TERM02\r/' "$KELROOT/TERM02/Sessio.ini"
+  # Each terminal directory as a station that has run before: its identity
+  # made. (Two identities made by first runs within the same hundredth of a
+  # second on one computer come out equal, so the lock files could not tell
+  # the stations apart.)
+  printf '\x11\x00\x00\x00%-15s' "$(hostname | cut -c1-15)" >"$KELROOT/TERM01/LOCKS.TMP"
+  printf '\x22\x00\x00\x00%-15s' "$(hostname | cut -c1-15)" >"$KELROOT/TERM02/LOCKS.TMP"
   cp -a "$WORK/inst" "$WORK/original"
 }
 set_language() { sed -i "s/^Idioma=.*\r\$/Idioma=$2\r/" "$KELROOT/$1/NuriTerm.ini"; }
