@@ -160,20 +160,6 @@ TEST_F(DriverTest, InteractiveChangeConvertsRecordsAndConfirmsInTheNewLanguage) 
   EXPECT_GE(con().beeps(), 1);
 }
 
-TEST_F(DriverTest, MessageReadsInTheLanguageJustChosen) {
-  SetTerminalLanguage("GLG");
-  ASSERT_TRUE(StartProgram());
-  con().QueueKey(keys::kLeft);  // Galego-português -> Castelhano -> Catalám
-  con().QueueKey(keys::kLeft);
-  con().QueueKey(keys::kEnter);
-  AnswerTheMessage();
-  EXPECT_EQ(RunDriver(), DriverOutcome::kConfirmed);
-  EXPECT_NE(message_screen_.find("S'HA CANVIAT L'IDIOMA PER DEFECTE A CAT"), std::string::npos)
-      << message_screen_;
-  ExpectConverted("CAT", true);
-  EXPECT_EQ(Ini("NuriTerm.ini", "Sistema"), "CAT");
-}
-
 TEST_F(DriverTest, EscapeAndTheSameLanguageChangeNothing) {
   const std::vector<std::int16_t> escape = {keys::kRight, keys::kRight, keys::kEsc};
   const std::vector<std::int16_t> same = {keys::kRight, keys::kLeft, keys::kEnter};
@@ -217,17 +203,7 @@ TEST_F(DriverTest, UnattendedRunPrintsTheBannerAndAppliesTheSessionLanguage) {
   EXPECT_EQ(con().beeps(), 0);
 }
 
-TEST_F(DriverTest, TablesOnlyLeavesTheDataFilesButRecordsTheLanguage) {
-  SetTerminalLanguage("SPA");
-  ASSERT_TRUE(StartProgram("/TAULES /AUTO"));
-  EXPECT_EQ(RunDriver(), DriverOutcome::kConverted);
-  ExpectConverted("SPA", false);
-  EXPECT_EQ(Ini("Nuri.ini", "Usuari"), "SPA");
-  EXPECT_EQ(Ini("NuriTerm.ini", "Sistema"), "SPA");
-  EXPECT_FALSE(FileExists(Native("LOCKS/HConcept.lck")));
-}
-
-TEST_F(DriverTest, BannerOnTheLastRowLeavesTheProgressOnRowOne) {
+TEST_F(DriverTest, TablesOnlyWithTheBannerOnTheLastRow) {
   SetTerminalLanguage("SPA");
   ASSERT_TRUE(StartProgram("/AUTO/TAULES"));
   MoveCursor(25, 1);
@@ -238,18 +214,9 @@ TEST_F(DriverTest, BannerOnTheLastRowLeavesTheProgressOnRowOne) {
   EXPECT_EQ(Screen().WindowDepth, 0);
   EXPECT_EQ(TrimRight(Row(24)), "");  // the banner's last, empty line
   ExpectConverted("SPA", false);
-}
-
-TEST_F(DriverTest, BlankLanguageIsAppliedAndWrittenAsItIs) {
-  SetTerminalLanguage("");
-  ASSERT_EQ(IniWrite(Native("Nuri.ini"), "Usuari", "Idioma", ""), IniWriteResult::kOk);
-  ASSERT_TRUE(StartProgram("/AUTO"));
-  ASSERT_EQ(Session().SessionLanguage, "   ");
-  EXPECT_EQ(RunDriver(), DriverOutcome::kConverted);
-  ExpectConverted("   ", true);
-  EXPECT_EQ(Ini("Nuri.ini", "Usuari"), "   ");
-  EXPECT_EQ(Ini("NuriTerm.ini", "Sistema"), "   ");
-  EXPECT_NE(con().output().find("TAVIRENO versi\xA2 1.01"), std::string::npos);  // untranslated
+  EXPECT_EQ(Ini("Nuri.ini", "Usuari"), "SPA");  // recorded all the same
+  EXPECT_EQ(Ini("NuriTerm.ini", "Sistema"), "SPA");
+  EXPECT_FALSE(FileExists(Native("LOCKS/HConcept.lck")));
 }
 
 TEST_F(DriverTest, WholeLanguageValueIsComparedAndWritten) {

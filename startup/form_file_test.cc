@@ -246,11 +246,5 @@ TEST_F(FormFileTest, MissingAndOversizedFiles) {
   EXPECT_NE(message_.find("larger than 1 MiB"), std::string::npos) << message_;
 }
 
-TEST_F(FormFileTest, PathIsBuiltFromTheRootAndTheProgramName) {
-  Session().InstallRoot = "C:\\KEL\\";
-  Session().ProgramName = "TAVIRENO";
-  EXPECT_EQ(FormFilePath(), "C:\\KEL\\FORMS\\TAVIRENO.JPN");
-}
-
 }  // namespace
 }  // namespace kel
