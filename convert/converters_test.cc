@@ -171,6 +171,9 @@ TEST_F(ConverterTest, EveryFileTakesTheSelectedColumnAndKeepsEveryOtherByte) {
       const std::vector<std::string> after = ReadRecords(DataPath(row.path));
       ASSERT_EQ(after.size(), before.size()) << row.path << " [" << language << "]";
       const auto source = static_cast<std::size_t>(ExpectedColumn(layout, language));
+      if (row.file_number == 49 && language == "SPA") {
+        ASSERT_EQ(source, 67u);  // HConcept: Spanish lies between GLG (47) and OCI (87)
+      }
       const auto current = static_cast<std::size_t>(FieldOffset(layout, "CurrentText"));
       const auto width = static_cast<std::size_t>(
           layout.fields[static_cast<std::size_t>(layout.FieldIndex("CurrentText"))].width);
@@ -185,21 +188,6 @@ TEST_F(ConverterTest, EveryFileTakesTheSelectedColumnAndKeepsEveryOtherByte) {
   }
   EXPECT_EQ(Tally().not_converted, 0);
   EXPECT_EQ(Tally().first_problem, "");
-}
-
-TEST_F(ConverterTest, HConceptInSpanishTakesTheBytesAtOffset67) {
-  ASSERT_TRUE(StartProgram());
-  const ConverterRow& row = ConverterTable()[10];
-  ASSERT_STREQ(row.converter, "ConvertHConcept");
-  MarkColumns(row);
-  const std::vector<std::string> before = ReadRecords(DataPath(row.path));
-  Convert(row, "SPA");
-  const std::vector<std::string> after = ReadRecords(DataPath(row.path));
-  ASSERT_EQ(after.size(), before.size());
-  for (std::size_t i = 0; i < after.size(); ++i) {
-    EXPECT_EQ(after[i].substr(3, 20), before[i].substr(67, 20)) << i;
-    EXPECT_NE(after[i].substr(3, 20), before[i].substr(87, 20)) << i;
-  }
 }
 
 TEST_F(ConverterTest, ProgressLineShowsTheLabelAndTheLastKey) {
