@@ -52,7 +52,9 @@ void SelectConsoleForRun(bool automatic) {
     std::fprintf(stderr, "%s\n", why.c_str());
     std::exit(kExitTerminalUnusable);
   }
-  std::fprintf(stderr, "tavireno: %s Going on with plain output.\n", why.c_str());
+  std::fprintf(stderr,
+               "tavireno: %s (An unattended run needs no screen: it goes on with plain output.)\n",
+               why.c_str());
   if (SelectConsole(ConsoleKind::kPlain) != ConsoleStatus::kOk) std::exit(kExitTerminalUnusable);
 }
 
