@@ -150,6 +150,22 @@ std::int16_t FlushAll() {
 
 void FlushForBusy(Store* except) { (void)FlushAllExcept(except); }
 
+// Commits the transactions of the other files that have outlived the commit
+// window. A file's own window is checked when it is next used; a file left
+// idle (the menu file, open for a whole run while others are converted)
+// would otherwise keep its changes invisible and its write lock held until
+// the process waits or exits. A failed commit is kept by its store and
+// reported on that file's next call.
+void CommitExpiredOthers(Engine& e, const Store* current) {
+  if (e.flushing || e.files.size() < 2) return;
+  const auto now = std::chrono::steady_clock::now();
+  for (auto& f : e.files) {
+    Store* store = f->store.get();
+    if (store == current || store->broken() != kStatusOk) continue;
+    if (store->TransactionExpired(now)) (void)store->Commit();
+  }
+}
+
 // Closes the open in `slot`: commits the file's pending work, drops the
 // open's locks, and closes the file when it was its last open.
 std::int16_t CloseSlot(Engine& e, std::uint32_t slot) {
@@ -361,6 +377,7 @@ std::int16_t BTRCALL(std::int16_t operation, void* position_block, void* data_bu
       break;
   }
   if (std::int16_t broken = c->file->store->broken(); broken != kStatusOk) return broken;
+  CommitExpiredOthers(e, c->file->store.get());
   return RunRecordOperation(c, a, &FlushAll);
 }
 

@@ -343,6 +343,27 @@ TEST_F(MultiProcessTest, AWriteWaitsOnlyForTheOthersCommitWindow) {
   EXPECT_EQ(w.Do("get 0 5 A"), "0 A___111111111111");
 }
 
+TEST_F(MultiProcessTest, AFileLeftIdleCommitsWhenItsWindowEndsWhileOthersAreUsed) {
+  // The pending write on X must not keep X locked while this process works
+  // on Y only (the menu file, open for a whole run while the other files are
+  // converted). Without the commit of idle files the worker would wait until
+  // its busy limit and fail with 85.
+  Worker& w = *worker_;
+  ASSERT_EQ(Open(0), "0");
+  Handle hy;
+  ASSERT_EQ(hy.Open(other_), kStatusOk);
+  ASSERT_EQ(h_.Get(kOpGetEqual, "A   "), kStatusOk);
+  ASSERT_EQ(h_.Update(R("A", '2')), kStatusOk);  // pending on X
+  w.Send("insert 0 E");
+  std::string stat;
+  for (int calls = 1;; ++calls) {
+    ASSERT_EQ(hy.Stat(&stat), kStatusOk);  // only Y is used from now on
+    if (calls % 64 == 0 && w.HasReply()) break;
+  }
+  EXPECT_EQ(w.Receive(), "0");
+  EXPECT_EQ(w.Do("get 0 5 A"), "0 A___222222222222");
+}
+
 TEST_F(MultiProcessTest, TwoProcessesWritingTwoFilesCrosswiseDoNotWaitOnEachOther) {
   // This process holds the write lock of X (pending work), the worker that
   // of Y; then each writes the other's file. Each gives up its own pending

@@ -83,6 +83,10 @@ std::int16_t Store::Fail(int rc) {
   return status;
 }
 
+bool Store::TransactionExpired(std::chrono::steady_clock::time_point now) const {
+  return txn_ != Txn::kNone && now - started_ >= g_commit_window;
+}
+
 std::int16_t Store::Begin(bool write) {
   if (broken_ != kStatusOk) return broken_;
   if (txn_ != Txn::kNone) {

@@ -101,6 +101,10 @@ class Store {
   // a failure undoes the batch without breaking the store.
   void SetBatch(bool on) { batch_ = on; }
   bool HasTransaction() const { return txn_ != Txn::kNone; }
+  // True when a transaction is open and older than the commit window: the
+  // file sits idle while the process works on other files, and its pending
+  // work must not stay invisible (or its write lock held) meanwhile.
+  bool TransactionExpired(std::chrono::steady_clock::time_point now) const;
   bool InWriteTransaction() const { return txn_ == Txn::kWrite; }
   // Changes whenever a transaction starts: what was read under an older
   // serial may have been changed by other processes since.
