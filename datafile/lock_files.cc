@@ -235,7 +235,12 @@ void StationIdentity() {
     if (s.StationNumber != 0) return;
   }
   Env& env = CurrentEnv();
-  env.SeedRandom(static_cast<std::uint64_t>(std::llround(env.Now().SecondsSinceMidnight() * 100)));
+  // Seeded from the time of day in hundredths of a second, as the family
+  // does, and the process id: two stations of one computer that start in the
+  // same hundredth would otherwise draw the same number and stop excluding
+  // each other.
+  env.SeedRandom(static_cast<std::uint64_t>(std::llround(env.Now().SecondsSinceMidnight() * 100)) ^
+                 (env.ProcessId() << 32));
   do {
     s.StationNumber =
         static_cast<std::int32_t>(std::floor(env.Random() * 4294967295.0 - 2147483648.0));

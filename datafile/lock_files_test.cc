@@ -104,6 +104,22 @@ TEST_F(LockFilesTest, TheStationIdentityIsKeptInTheTerminalDirectory) {
   }
 }
 
+TEST_F(LockFilesTest, TwoStationsStartedInTheSameHundredthGetTwoIdentities) {
+  // Same computer, same moment, two terminal directories: only the process
+  // tells them apart, and the lock files must still see two stations.
+  const std::string station = Session().TempDir + "LOCKS.TMP";
+  std::int32_t numbers[2];
+  for (int i = 0; i < 2; ++i) {
+    ResetLockFiles();
+    (void)DeleteFile(station);
+    env_.SetNow(LocalTime{2026, 12, 8, 9, 30, 0, 0});
+    env_.SetProcessId(4000 + i);
+    StationIdentity();
+    numbers[i] = LockFiles().StationNumber;
+  }
+  EXPECT_NE(numbers[0], numbers[1]);
+}
+
 TEST_F(LockFilesTest, OneRecordPerStationAndNameRewrittenOnRepeatAndFreedByUnlock) {
   StationIdentity();
   const LockFileState& s = LockFiles();

@@ -54,6 +54,8 @@ class PosixEnv : public Env {
     return value == nullptr ? std::string() : Utf8ToCp850(value);
   }
 
+  std::uint64_t ProcessId() override { return static_cast<std::uint64_t>(::getpid()); }
+
   std::string ComputerName() override {
     char buf[256] = {};
     if (::gethostname(buf, sizeof buf - 1) != 0) return "";

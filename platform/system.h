@@ -151,6 +151,9 @@ class Env {
   virtual std::string GetVariable(std::string_view name) = 0;
   // The computer name, at most 16 characters; "" when unknown.
   virtual std::string ComputerName() = 0;
+  // A number that tells this process from the others running now (the
+  // process id); 0 in the fake environment.
+  virtual std::uint64_t ProcessId() { return 0; }
 };
 
 // The environment in force: the real system unless a test installed another.
@@ -180,12 +183,14 @@ class FakeEnv : public Env {
   void SeedRandom(std::uint64_t seed) override;
   std::string GetVariable(std::string_view name) override;
   std::string ComputerName() override { return computer_name_; }
+  std::uint64_t ProcessId() override { return process_id_; }
 
   // Sets the wall clock (local time) to the given moment.
   void SetNow(const LocalTime& t);
   void Advance(std::int64_t ms) { now_ms_ += ms; }
   void SetVariable(std::string_view name, std::string_view value);
   void SetComputerName(std::string_view name) { computer_name_ = name; }
+  void SetProcessId(std::uint64_t id) { process_id_ = id; }
   // Values returned by Random() before the generator takes over again.
   void QueueRandom(double r);
   // Total milliseconds slept, and the number of sleeps, since construction.
@@ -206,6 +211,7 @@ class FakeEnv : public Env {
   std::uint64_t rng_state_ = 0x9E3779B97F4A7C15ull;
   std::map<std::string, std::string> variables_;
   std::string computer_name_ = "FAKEPC";
+  std::uint64_t process_id_ = 0;
   double queue_[64] = {};
   int queue_head_ = 0;
   int queue_tail_ = 0;
