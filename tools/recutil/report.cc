@@ -76,7 +76,7 @@ std::string StatReport(const std::string& file_name, const std::string& stat) {
   for (const KeyDef& key : file_spec.keys) {
     for (std::size_t i = 0; i < key.segments.size(); ++i) {
       const KeySegment& seg = key.segments[i];
-      char acs[8] = "--";
+      char acs[16] = "--";
       if (seg.acs >= 0) std::snprintf(acs, sizeof acs, "%d", seg.acs);
       out += Line("%-4d %-4zu %-8u %-6u %-16s %04X  %-4s %-4s %-4s %-6s %-4s %-7s %u", key.number,
                   i + 1, seg.position, seg.length, SegmentTypeName(seg), seg.flags,
