@@ -75,6 +75,27 @@ std::uint8_t KeyPadding(std::int16_t operation) {
   return ' ';
 }
 
+// The entry index of `file_number` and the length of its key `key_number`
+// (cut to the key buffer), for the calls that take a key: status 3 when the
+// file is not open, 1004 when it has no such key (index 0 in both cases).
+std::int16_t EntryForKey(std::int16_t file_number, std::int16_t key_number,
+                           std::int16_t* status, std::size_t* length) {
+  const std::int16_t index = DbSlot(file_number);
+  if (index < 1) {
+    *status = kStatusFileNotOpen;
+    return 0;
+  }
+  std::int16_t key_length = 0;
+  std::int32_t record_length = 0;
+  DbKeyInfo(file_number, key_number, &key_length, &record_length);
+  if (key_length <= 0) {
+    *status = kStatusNoSuchKey;
+    return 0;
+  }
+  *length = std::min(static_cast<std::size_t>(key_length), kMaxKeyLength);
+  return index;
+}
+
 }  // namespace
 
 TransferBuffers& Transfer() {
@@ -180,21 +201,11 @@ void DbCall(std::int16_t entry, std::int16_t* operation, std::int16_t* status) {
 
 void DbFind(std::int16_t file_number, std::int16_t key_number, std::string_view key,
             std::int16_t direction, std::int16_t* status) {
-  const std::int16_t index = DbSlot(file_number);
-  if (index < 1) {
-    *status = kStatusFileNotOpen;
-    return;
-  }
-  std::int16_t key_length = 0;
-  std::int32_t record_length = 0;
-  DbKeyInfo(file_number, key_number, &key_length, &record_length);
-  if (key_length <= 0) {
-    *status = kStatusNoSuchKey;
-    return;
-  }
+  std::size_t length = 0;
+  const std::int16_t index = EntryForKey(file_number, key_number, status, &length);
+  if (index < 1) return;
   OpenFileEntry& e = DataFiles().OpenFileTable[static_cast<std::size_t>(index)];
   e.KeyNumber = key_number;
-  const std::size_t length = std::min(static_cast<std::size_t>(key_length), kMaxKeyLength);
   e.KeyValue.assign(key.substr(0, length));
   e.KeyValue.resize(length, '\0');
   std::int16_t op = direction < 0   ? kOpGetLessOrEqual
@@ -284,20 +295,10 @@ std::int32_t DbPosition(std::int16_t file_number, std::int32_t position) {
 
 void DbSetRange(std::int16_t file_number, std::int16_t key_number, std::string_view from,
                 std::string_view to, std::int16_t* status) {
-  const std::int16_t index = DbSlot(file_number);
-  if (index < 1) {
-    *status = kStatusFileNotOpen;
-    return;
-  }
-  std::int16_t key_length = 0;
-  std::int32_t record_length = 0;
-  DbKeyInfo(file_number, key_number, &key_length, &record_length);
-  if (key_length <= 0) {
-    *status = kStatusNoSuchKey;
-    return;
-  }
+  std::size_t length = 0;
+  const std::int16_t index = EntryForKey(file_number, key_number, status, &length);
+  if (index < 1) return;
   OpenFileEntry& e = DataFiles().OpenFileTable[static_cast<std::size_t>(index)];
-  const std::size_t length = std::min(static_cast<std::size_t>(key_length), kMaxKeyLength);
   e.KeyNumber = static_cast<std::int16_t>(-key_number - 1);
   e.RangeStart.assign(from.substr(0, length));
   e.RangeStart.resize(length, '\0');
