@@ -213,7 +213,17 @@ class Dialog {
   bool Lookup(std::int16_t list, std::int16_t field) const {
     for (;;) {
       const LookupListHandler handler = Registered().lookup;
-      if (!handler || handler(list) != 0) return false;
+      if (!handler) return false;
+      // A form run before the list is a dialog of its own, which clears the
+      // edit-in-progress globals when it ends; this field is still being
+      // edited.
+      const FormDialogState saved = FormDialogGlobals();
+      const std::int16_t result = handler(list);
+      FormDialogState& g = FormDialogGlobals();
+      g.LastFieldValue = saved.LastFieldValue;
+      g.LastFieldForm = saved.LastFieldForm;
+      g.LastFieldNumber = saved.LastFieldNumber;
+      if (result != 0) return false;
       std::int16_t asked = list;
       auto after = CurrentFormProcedures().after_lookup;
       after(&asked, form_, field);
