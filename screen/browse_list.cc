@@ -21,9 +21,12 @@
 namespace kel {
 namespace {
 
+// The key that opens the second list: 3E00 as form files name F3, and 3D00
+// as the terminal's F3 key arrives (scan code 3D).
 constexpr std::int16_t kF3 = 0x3E00;
+constexpr std::int16_t kTerminalF3 = 0x3D00;
 constexpr char kListKeys[] = "d,1b,4800,5000,4900,5100,4b00,4d00";
-constexpr char kSecondListKey[] = "3e00";
+constexpr char kSecondListKey[] = "3e00,3d00=3e00";
 // Columns Left and Right move the view by.
 constexpr int kSideStep = 8;
 
@@ -326,6 +329,7 @@ std::int16_t ShowList(std::int16_t list, const MenuListEntry& def, std::string s
     {
       ListView view(list, def, std::move(start), std::move(prefix));
       key = view.Run(result);
+      if (key == kTerminalF3) key = kF3;
       BrowseGlobals().BarPosition = view.BarRecord();
     }
     if (key == kF3 && e[7] != 0) {

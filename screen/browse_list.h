@@ -165,7 +165,8 @@ void ResetBrowseList();
 // records are read when needed); PgUp / PgDn page by the window's height
 // (PgUp not before the first line, the bar moving up by what was missing;
 // PgDn keeping the bar's row); Left / Right move the view 8 columns (not
-// left of column 1); Enter chooses; F3, when a second list is defined,
+// left of column 1); Enter chooses; F3 (3E00 as form files name it, or
+// 3D00 as the terminal's F3 key arrives), when a second list is defined,
 // leaves (-1) and runs that list after this one's cache is gone, calling
 // the follow-up hook when it returns 0.
 void BrowseList(std::int16_t list, std::int16_t* result);
