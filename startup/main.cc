@@ -14,6 +14,7 @@
 #include "datafile/db_open.h"
 #include "platform/console.h"
 #include "platform/system.h"
+#include "screen/popups.h"
 #include "screen/screen_buffer.h"
 #include "startup/exit_codes.h"
 #include "startup/form_file.h"
@@ -65,6 +66,7 @@ int Run(int argc, char** argv) {
 
   SetCursorVisible(false);
   SetUpSession();
+  RegisterStandardPopups();  // Alt+X and Alt+C from every key wait
   if (!Session().InstallRoot.empty()) (void)ChangeDirectory(Session().InstallRoot);
   Session().ProgramName = "TAVIRENO";
 
