@@ -184,5 +184,33 @@ TEST_F(NumberPictureTest, TwoDecimalsMatchThePrintedValue) {
   }
 }
 
+// Any picture with any value gives a text of the picture's length (and
+// never hangs); a value that is not finite gives bangs.
+TEST_F(NumberPictureTest, AnyPictureKeepsItsLength) {
+  std::mt19937 rng(5);
+  const std::string alphabet = "9Zz*.,-+x ";
+  const double specials[] = {0,
+                             -0.0,
+                             1e300,
+                             -1e-300,
+                             std::numeric_limits<double>::infinity(),
+                             std::numeric_limits<double>::quiet_NaN(),
+                             0.5,
+                             -2.5};
+  std::uniform_int_distribution<int> len(0, 30), pick(0, static_cast<int>(alphabet.size()) - 1);
+  std::uniform_real_distribution<double> magnitude(-12, 12);
+  for (int n = 0; n < 5000; ++n) {
+    std::string picture;
+    for (int i = len(rng); i > 0; --i) picture += alphabet[static_cast<std::size_t>(pick(rng))];
+    double value =
+        n % 10 == 0 ? specials[(n / 10) % 8] : (n % 2 ? -1 : 1) * std::pow(10.0, magnitude(rng));
+    const std::string text = FormatNumberPicture(picture, value);
+    ASSERT_EQ(text.size(), picture.size()) << picture << " " << value;
+    if (!std::isfinite(value)) {
+      ASSERT_EQ(text, std::string(picture.size(), '!')) << picture;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kel
