@@ -22,6 +22,8 @@ double PowerOfTen(int n) { return std::pow(10.0, n); }
 // is first taken to 15 significant digits, which is all a double holds.
 double TruncClean(double x) {
   if (!std::isfinite(x)) return 0;
+  // From 10^15 on a double has no fraction digits to be noisy in.
+  if (std::fabs(x) >= 1e15) return std::trunc(x);
   char text[64];
   std::snprintf(text, sizeof text, "%.15g", x);
   return std::trunc(std::strtod(text, nullptr));
@@ -94,6 +96,7 @@ CalculatorOutcome Perform(CalculatorState* s) {
     return out;
   }
   if (op == "R") {  // round to cents, half to even
+    if (!std::isfinite(100 * s->entry)) return {CalculatorAction::kNone, true};
     double x = std::trunc(100 * s->entry);
     double f = 100 * s->entry - x;
     if (f > 0.5 || (f == 0.5 && std::fmod(x, 2.0) != 0)) x += 1;

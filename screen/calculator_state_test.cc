@@ -119,6 +119,13 @@ TEST(CalculatorKeys, EndlessDigitsStayFiniteAndWithinFifteenDecimals) {
   Type(&s, "*");
   Type(&s, std::string(400, '9') + "=");
   EXPECT_TRUE(std::isfinite(s.accumulator));
+  CalculatorState r;  // rounding a huge entry to cents
+  Type(&r, std::string(308, '9'));
+  EXPECT_TRUE(Type(&r, "R").refused);
+  EXPECT_TRUE(std::isfinite(r.entry) && std::isfinite(r.accumulator));
+  CalculatorState big;  // sixteen digits come back as they are
+  Type(&big, "12345678901234.56");
+  EXPECT_EQ(CalculatorResultText(big), "1234567890123456");
   CalculatorState d;
   Type(&d, "0." + std::string(40, '1'));
   EXPECT_EQ(d.decimals, kMaxCalculatorDecimals);
