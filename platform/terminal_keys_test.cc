@@ -73,9 +73,6 @@ TEST(TerminalKeysTest, EscapeSequences) {
       {"Oy", SequenceResult::kEvent, "key ch 57 scan 0 state 0 keypad"},  // 9
       {"OM", SequenceResult::kEvent, "key ch 13 scan 0 state 0 keypad"},  // Enter
       {"Oj", SequenceResult::kEvent, "key ch 42 scan 0 state 0 keypad"},  // *
-      {"Ok", SequenceResult::kEvent, "key ch 43 scan 0 state 0 keypad"},  // +
-      {"Om", SequenceResult::kEvent, "key ch 45 scan 0 state 0 keypad"},  // -
-      {"On", SequenceResult::kEvent, "key ch 46 scan 0 state 0 keypad"},  // .
       {"Oo", SequenceResult::kEvent, "key ch 47 scan 0 state 0 keypad"},  // /
       {"OX", SequenceResult::kEvent, "key ch 61 scan 0 state 0 keypad"},  // =
       {"OE", SequenceResult::kEvent, "key ch 0 scan 76 state 0"},         // centre, no Num Lock
@@ -158,16 +155,6 @@ TEST(TerminalKeysTest, TerminfoKeyStrings) {
       EXPECT_EQ(Describe(e), c.event) << c.seq + 1;
     }
   }
-}
-
-TEST(TerminalKeysTest, OnScreenIsTheProgramsScreen) {
-  EXPECT_TRUE(OnScreen(1, 1));
-  EXPECT_TRUE(OnScreen(25, 80));
-  EXPECT_FALSE(OnScreen(0, 1));
-  EXPECT_FALSE(OnScreen(1, 0));
-  EXPECT_FALSE(OnScreen(26, 80));
-  EXPECT_FALSE(OnScreen(25, 81));
-  EXPECT_FALSE(OnScreen(-32768, 1));
 }
 
 TEST(TerminalKeysTest, MousePressThenReleaseRemembersTheButton) {
