@@ -170,6 +170,11 @@ for term in tmux-256color xterm-256color screen-256color xterm screen linux; do
   e2e_run keys 80 25 "$term" "$BIN"
   if e2e_wait_for keys "Ready." >/dev/null; then
     probe_keypad "$term"
+    # Leave as an operator does, so that nothing is left behind.
+    e2e_send keys Escape
+    e2e_wait_for keys "Recent: 1b " >/dev/null
+    e2e_send keys Escape
+    e2e_expect_eq "$term: Esc Esc ends keyprobe" "$(e2e_exit_status keys)" 0
   else
     e2e_fail "$term: keyprobe did not start"
   fi
