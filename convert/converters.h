@@ -9,28 +9,30 @@
 // Record columns (offsets from 0, all of the file's width, blank-padded
 // code page 850):
 //
-//   converter        label      path              file lock      Current width  CAT  GLG  OCI Other
-//   key shown ConvertMenu      MENU       menu                33  -           20     40   74  114
-//   154  194  as is ConvertUPaisos   UPAISOS    TAULES\UPaisos     293  -            2     45   62
-//   107  197  152  as is ConvertUVies     UVIES      TAULES\UVies       148  -            2     15
-//   17   32   47   62  as is ConvertUCae      UCAE       TAULES\UCae        138  -           11 250
-//   261  511  761 1011  1-5 as is, 6-9 expanded ConvertUTerrito  UTERRITO   TAULES\UTerrito    270
-//   -            1     10   11   21   31   41  expanded ConvertFAmoCoef  FAMOCOEF   TAULES\FAmoCoef
-//   142  -           18    350  368  718    - 1068  as is ConvertFGruBal   FGRUBAL TAULES\FGruBal
-//   242  -            4     40   44   84  124  164  expanded ConvertNCra      NCRA TAULES\NCra 271
-//   -            2     40   42   82  122  162  expanded ConvertNMotius   NMOTIUS    TAULES\NMotius
-//   166  -            1     37   38  112   75  149  expanded ConvertNTipConc  NTIPCONC
-//   TAULES\NTipConc    134  -            1     25   26   51    -   76  expanded ConvertHConcept
-//   HCONCEPT   DADES\HConcept      49  HConcept     3     20   27   47   87   67  as is
-//   ConvertHDespesa  HDESPESA   DADES\HDespesa       5  HDespesa     3     25   30   55  105   80
-//   as is ConvertHOperaci  HOPERACI   HOperaci            58  -            4     30   44   74  104
-//   134  as is ConvertNCnvConc  NCNVCONC   DADES\NCnvConc     133  NCnvConc     5     40   71  111
-//   -  151  1-2 expanded, rest as is ConvertRConcept  RCONCEPT   DADES\RConcept     122  RConcept
-//   3     30   48   78    -  108  as is ConvertVConcept  VCONCEPT   DADES\VConcept       3 VConcept
-//   3     20   31   51   91   71  as is ConvertVDesglos  VDESGLOS   DADES\VDesglos     140 VDesglos
-//   1     20   21   41   81   61  as is ConvertVDespesa  VDESPESA   DADES\VDespesa       2 VDespesa
-//   3     25   30   55  105   80  as is ConvertVOperaci  VOPERACI   VOperaci            50  - 4 30
-//   44   74  104  134  as is
+// clang-format off
+//  converter       label    path            file lock     Cur wide  CAT  GLG  OCI Other key shown
+//  ConvertMenu     MENU     menu             33 -         20   40   74  114  154   194 as is
+//  ConvertUPaisos  UPAISOS  TAULES\UPaisos  293 -          2   45   62  107  197   152 as is
+//  ConvertUVies    UVIES    TAULES\UVies    148 -          2   15   17   32   47    62 as is
+//  ConvertUCae     UCAE     TAULES\UCae     138 -         11  250  261  511  761  1011 1-5,6-9 exp.
+//  ConvertUTerrito UTERRITO TAULES\UTerrito 270 -          1   10   11   21   31    41 expanded
+//  ConvertFAmoCoef FAMOCOEF TAULES\FAmoCoef 142 -         18  350  368  718    -  1068 as is
+//  ConvertFGruBal  FGRUBAL  TAULES\FGruBal  242 -          4   40   44   84  124   164 expanded
+//  ConvertNCra     NCRA     TAULES\NCra     271 -          2   40   42   82  122   162 expanded
+//  ConvertNMotius  NMOTIUS  TAULES\NMotius  166 -          1   37   38  112   75   149 expanded
+//  ConvertNTipConc NTIPCONC TAULES\NTipConc 134 -          1   25   26   51    -    76 expanded
+//  ConvertHConcept HCONCEPT DADES\HConcept   49 HConcept   3   20   27   47   87    67 as is
+//  ConvertHDespesa HDESPESA DADES\HDespesa    5 HDespesa   3   25   30   55  105    80 as is
+//  ConvertHOperaci HOPERACI HOperaci         58 -          4   30   44   74  104   134 as is
+//  ConvertNCnvConc NCNVCONC DADES\NCnvConc  133 NCnvConc   5   40   71  111    -   151 1-2 expanded
+//  ConvertRConcept RCONCEPT DADES\RConcept  122 RConcept   3   30   48   78    -   108 as is
+//  ConvertVConcept VCONCEPT DADES\VConcept    3 VConcept   3   20   31   51   91    71 as is
+//  ConvertVDesglos VDESGLOS DADES\VDesglos  140 VDesglos   1   20   21   41   81    61 as is
+//  ConvertVDespesa VDESPESA DADES\VDespesa    2 VDespesa   3   25   30   55  105    80 as is
+//  ConvertVOperaci VOPERACI VOperaci         50 -          4   30   44   74  104   134 as is
+//   (file: the file number; Cur: offset of CurrentText; wide: its width and that of each
+//   language column; key shown: how the progress line shows the key, see KeyShown.)
+// clang-format on
 //
 // The rows after the menu file are `ConversionFileList`, in the order in
 // which the files are checked at start-up and converted: nine code tables,

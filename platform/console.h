@@ -117,6 +117,14 @@ class Console {
   // message box). Only the plain backend prints it.
   virtual void Transcript(std::string_view cp850_line) = 0;
 
+  // Gives the terminal back for good: the curses backend leaves raw mode,
+  // shows the cursor, and leaves the last screen visible (it never uses the
+  // terminal's alternate screen). Safe to call more than once; the backend's
+  // destructor calls it too. Afterwards nothing is drawn and no input is
+  // read (a wait for a key finds kNever). The other backends have nothing to
+  // give back.
+  virtual void EndTerminal() {}
+
   // ---- Input.
   // Takes the next event without waiting; false when none is waiting.
   virtual bool PollInput(InputEvent* event) = 0;

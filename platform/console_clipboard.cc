@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -70,13 +71,28 @@ pid_t Spawn(const std::string (&args)[4], int in_fd, int out_fd) {
   return pid;
 }
 
-bool Reap(pid_t pid, bool kill_first) {
-  if (kill_first) ::kill(pid, SIGKILL);
+// Waits for the tool to end, at most until `deadline` (monotonic
+// milliseconds); a tool still running then (one that hangs on an
+// unreachable display, say) is killed. true when it ended by itself with
+// status 0.
+bool Reap(pid_t pid, std::int64_t deadline) {
   int status = 0;
+  for (;;) {
+    pid_t r = ::waitpid(pid, &status, WNOHANG);
+    if (r == pid) return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (r < 0 && errno != EINTR) return false;
+    if (r == 0 && CurrentEnv().MonotonicMillis() >= deadline) break;
+    if (r == 0) {
+      // Short pauses: a tool normally ends within a few milliseconds.
+      struct timespec pause = {0, 2 * 1000 * 1000};
+      ::nanosleep(&pause, nullptr);
+    }
+  }
+  ::kill(pid, SIGKILL);
   while (::waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) return false;
   }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return false;
 }
 
 }  // namespace
@@ -102,7 +118,7 @@ ClipboardTools FindClipboardTools() {
   return t;
 }
 
-bool ExternalClipboardWrite(const ClipboardTools& tools, std::string_view utf8) {
+bool ExternalClipboardWrite(const ClipboardTools& tools, std::string_view utf8, int limit_ms) {
   if (!tools.available()) return false;
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return false;
@@ -112,28 +128,39 @@ bool ExternalClipboardWrite(const ClipboardTools& tools, std::string_view utf8) 
     ::close(fds[1]);
     return false;
   }
+  const std::int64_t deadline = CurrentEnv().MonotonicMillis() + limit_ms;
   // The program ignores SIGPIPE only in plain mode; a tool that dies early
-  // must not take the program with it.
+  // must not take the program with it. A tool that does not read must not
+  // hold the program either: the pipe is written without blocking, within
+  // the time limit.
   struct sigaction ignore = {}, previous = {};
   ignore.sa_handler = SIG_IGN;
   ::sigaction(SIGPIPE, &ignore, &previous);
+  ::fcntl(fds[1], F_SETFL, ::fcntl(fds[1], F_GETFL) | O_NONBLOCK);
   std::size_t done = 0;
   bool ok = true;
   while (done < utf8.size()) {
     ssize_t n = ::write(fds[1], utf8.data() + done, utf8.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
     }
-    done += static_cast<std::size_t>(n);
+    if (n < 0 && errno == EINTR) continue;
+    const std::int64_t left = deadline - CurrentEnv().MonotonicMillis();
+    if (n < 0 && errno == EAGAIN && left > 0) {
+      struct pollfd p = {fds[1], POLLOUT, 0};
+      (void)::poll(&p, 1, static_cast<int>(left));
+      continue;
+    }
+    ok = false;
+    break;
   }
   ::close(fds[1]);
   ::sigaction(SIGPIPE, &previous, nullptr);
-  return Reap(pid, false) && ok;
+  return Reap(pid, deadline) && ok;
 }
 
-bool ExternalClipboardRead(const ClipboardTools& tools, std::string* utf8) {
+bool ExternalClipboardRead(const ClipboardTools& tools, std::string* utf8, int limit_ms) {
   if (!tools.available()) return false;
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) return false;
@@ -144,9 +171,8 @@ bool ExternalClipboardRead(const ClipboardTools& tools, std::string* utf8) {
     return false;
   }
   constexpr std::size_t kLimit = 1 << 20;
-  constexpr int kDeadlineMillis = 2000;
   std::string out;
-  std::int64_t deadline = CurrentEnv().MonotonicMillis() + kDeadlineMillis;
+  std::int64_t deadline = CurrentEnv().MonotonicMillis() + limit_ms;
   bool timed_out = false;
   for (;;) {
     std::int64_t left = deadline - CurrentEnv().MonotonicMillis();
@@ -172,7 +198,9 @@ bool ExternalClipboardRead(const ClipboardTools& tools, std::string* utf8) {
     }
   }
   ::close(fds[0]);
-  bool ok = Reap(pid, timed_out) && !timed_out;
+  // A tool that closed its output but goes on running is not waited for
+  // beyond the same limit.
+  bool ok = Reap(pid, timed_out ? 0 : deadline) && !timed_out;
   if (ok) *utf8 = std::move(out);
   return ok;
 }

@@ -20,11 +20,18 @@ struct ClipboardTools {
 };
 ClipboardTools FindClipboardTools();
 
-// Runs the copy tool with `utf8` on its standard input. false on failure.
-bool ExternalClipboardWrite(const ClipboardTools& tools, std::string_view utf8);
-// Runs the paste tool and returns its output (at most 1 MB, within 2
-// seconds). false on failure.
-bool ExternalClipboardRead(const ClipboardTools& tools, std::string* utf8);
+// How long a clipboard tool may take, writing or reading; one that is still
+// running then (a display that does not answer) is killed.
+inline constexpr int kClipboardToolMillis = 2000;
+
+// Runs the copy tool with `utf8` on its standard input. false on failure,
+// and when the tool has not taken the text and ended within `limit_ms`.
+bool ExternalClipboardWrite(const ClipboardTools& tools, std::string_view utf8,
+                            int limit_ms = kClipboardToolMillis);
+// Runs the paste tool and returns its output (at most 1 MB, the tool ended
+// within `limit_ms`). false on failure.
+bool ExternalClipboardRead(const ClipboardTools& tools, std::string* utf8,
+                           int limit_ms = kClipboardToolMillis);
 
 // The OSC 52 sequence that asks the terminal to put `utf8` on the clipboard.
 std::string Osc52Sequence(std::string_view utf8);

@@ -46,6 +46,27 @@ bool g_open = false;
 
 bool ValidString(const char* s) { return s != nullptr && s != reinterpret_cast<char*>(-1); }
 
+// The last screen must stay on the terminal when the program ends, so the
+// terminal's alternate screen (which endwin leaves, bringing back what was
+// there before) is not used. ncurses has already queued the switch to it
+// while setting the terminal up: the two strings that switch screens are
+// emptied where ncurses keeps them, a pass through endwin sends out what
+// was queued, and the terminal is told to leave the alternate screen again
+// before ncurses resumes (it then never switches screens).
+void KeepToTheNormalScreen() {
+  std::string leave;
+  if (char* exit_ca = ::tigetstr("rmcup"); ValidString(exit_ca)) {
+    leave = exit_ca;
+    exit_ca[0] = '\0';
+  }
+  if (char* enter_ca = ::tigetstr("smcup"); ValidString(enter_ca)) enter_ca[0] = '\0';
+  if (leave.empty()) return;
+  ::endwin();
+  ::putp(leave.c_str());
+  std::fflush(stdout);
+  ::doupdate();
+}
+
 std::string TermName() {
   const char* t = std::getenv("TERM");
   return t == nullptr ? std::string() : std::string(t);
@@ -66,7 +87,10 @@ class CursesConsole : public Console {
   void DrawCells(int row, int col, const Cell* cells, int count) override;
   void SetCursor(int row, int col, bool visible, int size_percent) override;
   void Flush() override;
-  void Beep() override { ::beep(); }
+  void Beep() override {
+    if (!ended_) ::beep();
+  }
+  void EndTerminal() override;
   void WriteOutput(std::string_view) override {}
   void Transcript(std::string_view) override {}
   bool PollInput(InputEvent* event) override;
@@ -89,6 +113,10 @@ class CursesConsole : public Console {
   void Pump();
   void HandleKeyCode(int code);
   void HandleEscape();
+  // ESC and then a key ncurses decoded (KEY_CODE_YES): its Alt form.
+  void PushAltKeyCode(int code);
+  // ESC and then a character: its Alt form, or Esc and the character.
+  void PushAltCharacter(wint_t wch);
   // The next input within `ms` milliseconds: OK with a character,
   // KEY_CODE_YES with a key number, or ERR.
   int NextInput(int ms, wint_t* wch);
@@ -104,6 +132,8 @@ class CursesConsole : public Console {
   std::bitset<256> pair_ready_;
   bool too_small_ = false;
   bool hung_up_ = false;
+  bool ended_ = false;          // EndTerminal ran: ncurses is not touched again
+  bool forced_keypad_ = false;  // application keypad mode set without terminfo
   bool mouse_ok_ = false;
   bool mouse_on_ = false;
   int last_button_ = 0;
@@ -121,7 +151,14 @@ class CursesConsole : public Console {
 
 CursesConsole::~CursesConsole() {
   if (screen_ == nullptr) return;
+  EndTerminal();
+  ::delscreen(screen_);
   g_open = false;
+}
+
+void CursesConsole::EndTerminal() {
+  if (screen_ == nullptr || ended_) return;
+  ended_ = true;
   if (shown_shape_ != 0 && reset_shape_ != nullptr) {
     ::putp(reset_shape_);
     std::fflush(stdout);
@@ -129,7 +166,10 @@ CursesConsole::~CursesConsole() {
   ::curs_set(1);
   ::mousemask(0, nullptr);
   ::endwin();
-  ::delscreen(screen_);
+  if (forced_keypad_) {
+    std::fputs("\x1b>", stdout);
+    std::fflush(stdout);
+  }
 }
 
 bool CursesConsole::Start(ConsoleStatus* status, std::string* message) {
@@ -185,12 +225,24 @@ bool CursesConsole::Start(ConsoleStatus* status, std::string* message) {
                std::to_string(kScreenCols) + " columns. Enlarge the window and start again.";
     return false;
   }
+  KeepToTheNormalScreen();
   // Raw mode: Ctrl+C, Ctrl+S and Ctrl+Z are keys of the program (copy,
   // for one), not signals.
   ::raw();
   ::noecho();
   ::nonl();
   ::keypad(stdscr, TRUE);
+  // The keypad must send its own sequences ("ESC O q" for 1, "ESC O M" for
+  // Enter) so that Alt with keypad digits can be told from Alt with the
+  // digit keys. keypad() switches application keypad mode on through
+  // terminfo's smkx; the Linux console's description has none, though the
+  // console (and tmux or screen with TERM=linux) knows the mode: set it
+  // directly there, and set it back at the end.
+  if (!ValidString(::tigetstr("smkx"))) {
+    std::fputs("\x1b=", stdout);
+    std::fflush(stdout);
+    forced_keypad_ = true;
+  }
   ::nodelay(stdscr, TRUE);
   ::intrflush(stdscr, FALSE);
   ::scrollok(stdscr, FALSE);
@@ -270,6 +322,15 @@ void CursesConsole::BuildKeyMap() {
     int code = ::key_defined(seq);
     if (code > 0) key_map_[code] = ExtendedKey(m.scan, m.control);
   }
+  // The keypad keys mean what their strings say: xterm's ka1 ("ESC O w") is
+  // keypad 7 in application keypad mode, not Home.
+  for (const std::string& name : KeypadCapabilityNames()) {
+    const char* seq = ::tigetstr(name.c_str());
+    InputEvent e;
+    if (!ValidString(seq) || !TerminfoKeyEvent(seq, &e)) continue;
+    int code = ::key_defined(seq);
+    if (code > 0) key_map_[code] = e;
+  }
 }
 
 void CursesConsole::PaintCell(int row, int col) {
@@ -315,7 +376,7 @@ void CursesConsole::DrawCells(int row, int col, const Cell* cells, int count) {
     int c = col + i;
     if (c < 1 || c > kScreenCols) continue;
     shadow_[static_cast<std::size_t>(row - 1) * kScreenCols + (c - 1)] = cells[i];
-    if (!too_small_) PaintCell(row, c);
+    if (!too_small_ && !ended_) PaintCell(row, c);
   }
 }
 
@@ -377,7 +438,7 @@ void CursesConsole::ApplyCursorShape() {
 }
 
 void CursesConsole::Flush() {
-  if (too_small_ || hung_up_) return;
+  if (too_small_ || hung_up_ || ended_) return;
   int visibility = cursor_visible_ ? 1 : 0;
   if (visibility != shown_visibility_) {
     ::curs_set(visibility);
@@ -416,6 +477,7 @@ void CursesConsole::HandleKeyCode(int code) {
     while (::getmouse(&me) == OK) {
       InputEvent e;
       e.kind = InputEvent::Kind::kMouse;
+      if (!OnScreen(me.y + 1, me.x + 1)) break;  // beyond the program's screen
       e.row = static_cast<std::int16_t>(me.y + 1);
       e.col = static_cast<std::int16_t>(me.x + 1);
       if (me.bstate & BUTTON_SHIFT) e.control |= kShiftPressed;
@@ -441,66 +503,99 @@ void CursesConsole::HandleKeyCode(int code) {
 
 void CursesConsole::HandleEscape() {
   // Terminals send Alt+key as ESC followed at once by the key, and keys that
-  // ncurses does not know as ESC and the rest of their sequence.
-  for (;;) {
-    wint_t wch = 0;
-    int r = NextInput(kEscDelayMillis, &wch);
-    if (r == ERR) {
-      Push(InputEvent{.ch = 27});
-      return;
-    }
+  // ncurses does not know as ESC and the rest of their sequence; Alt with
+  // such a key (Alt with a keypad digit: ESC ESC O q) as ESC and the key's
+  // own sequence.
+  wint_t wch = 0;
+  int r = NextInput(kEscDelayMillis, &wch);
+  if (r == ERR) {
+    Push(InputEvent{.ch = 27});
+    return;
+  }
+  if (r == KEY_CODE_YES) {
+    PushAltKeyCode(static_cast<int>(wch));
+    return;
+  }
+  std::string seq;
+  if (wch == 27) {
+    r = NextInput(kEscDelayMillis, &wch);
     if (r == KEY_CODE_YES) {
-      auto it = key_map_.find(static_cast<int>(wch));
-      InputEvent alt;
-      if (it != key_map_.end() && AltEvent(it->second, &alt)) {
-        Push(alt);
-      } else {
+      PushAltKeyCode(static_cast<int>(wch));
+      return;
+    }
+    // Esc pressed twice, or Esc and then Alt+key: the first is a key of
+    // its own. Only a sequence after the second ESC makes an Alt key.
+    if (r == ERR || (wch != '[' && wch != 'O')) {
+      Push(InputEvent{.ch = 27});
+      if (r == ERR) {
         Push(InputEvent{.ch = 27});
-        HandleKeyCode(static_cast<int>(wch));
+      } else {
+        PushAltCharacter(wch);
       }
       return;
     }
-    if (wch == 27) {  // Esc twice: the first is a key of its own
-      Push(InputEvent{.ch = 27});
-      continue;
+    seq.push_back('\x1b');
+  }
+  if (wch != '[' && wch != 'O') {
+    PushAltCharacter(wch);
+    return;
+  }
+  seq.push_back(static_cast<char>(wch));
+  for (;;) {
+    InputEvent e;
+    SequenceResult result = DecodeEscapeSequence(seq, &e, &last_button_);
+    if (result == SequenceResult::kEvent) {
+      Push(e);
+      return;
     }
-    if (wch == '[' || wch == 'O') {
-      std::string seq(1, static_cast<char>(wch));
-      for (;;) {
-        InputEvent e;
-        SequenceResult result = DecodeEscapeSequence(seq, &e, &last_button_);
-        if (result == SequenceResult::kEvent) {
-          Push(e);
-          return;
-        }
-        if (result == SequenceResult::kIgnored || result == SequenceResult::kUnknown) return;
-        r = NextInput(kEscDelayMillis, &wch);
-        if (r != OK || wch > 0xFF) {
-          // "ESC [" alone was Alt+[ (or Alt+O); a cut sequence is dropped.
-          InputEvent alt;
-          if (seq.size() == 1 &&
-              AltEvent(InputEvent{.ch = static_cast<std::uint8_t>(seq[0])}, &alt)) {
-            Push(alt);
-          }
-          if (r == KEY_CODE_YES) HandleKeyCode(static_cast<int>(wch));
-          return;
-        }
-        seq.push_back(static_cast<char>(wch));
-      }
-    }
-    InputEvent plain, alt;
-    if (CharacterEvent(static_cast<char32_t>(wch), &plain)) {
-      if (AltEvent(plain, &alt)) {
+    if (result == SequenceResult::kIgnored || result == SequenceResult::kUnknown) return;
+    r = NextInput(kEscDelayMillis, &wch);
+    if (r != OK || wch > 0xFF) {
+      // "ESC [" alone was Alt+[ (or Alt+O); a cut sequence is dropped.
+      const std::size_t lone = seq[0] == '\x1b' ? 2 : 1;
+      InputEvent alt;
+      if (seq.size() == lone &&
+          AltEvent(InputEvent{.ch = static_cast<std::uint8_t>(seq.back())}, &alt)) {
+        if (lone == 2) Push(InputEvent{.ch = 27});
         Push(alt);
-      } else {
-        Push(InputEvent{.ch = 27});
-        Push(plain);
       }
+      if (r == KEY_CODE_YES) HandleKeyCode(static_cast<int>(wch));
+      return;
+    }
+    seq.push_back(static_cast<char>(wch));
+  }
+}
+
+void CursesConsole::PushAltKeyCode(int code) {
+  auto it = key_map_.find(code);
+  InputEvent alt;
+  if (it != key_map_.end() && AltEvent(it->second, &alt)) {
+    Push(alt);
+  } else if (it != key_map_.end() && it->second.keypad) {
+    // A keypad operator has no Alt form: the key itself, not an Esc.
+    alt = it->second;
+    alt.control |= kLeftAltPressed;
+    Push(alt);
+  } else if (code == KEY_MOUSE || code == KEY_RESIZE) {
+    Push(InputEvent{.ch = 27});  // Esc, then a click or a resize
+    HandleKeyCode(code);
+  }
+  // Otherwise Alt with a key this program does not know: nothing, and
+  // certainly not Esc.
+}
+
+void CursesConsole::PushAltCharacter(wint_t wch) {
+  InputEvent plain, alt;
+  if (CharacterEvent(static_cast<char32_t>(wch), &plain)) {
+    if (AltEvent(plain, &alt)) {
+      Push(alt);
     } else {
       Push(InputEvent{.ch = 27});
-      ::beep();
+      Push(plain);
     }
-    return;
+  } else {
+    Push(InputEvent{.ch = 27});
+    ::beep();
   }
 }
 
@@ -527,7 +622,7 @@ void CursesConsole::Pump() {
 }
 
 bool CursesConsole::PollInput(InputEvent* event) {
-  if (queue_.empty()) Pump();
+  if (queue_.empty() && !ended_) Pump();
   if (queue_.empty()) return false;
   *event = queue_.front();
   queue_.pop_front();
@@ -536,6 +631,7 @@ bool CursesConsole::PollInput(InputEvent* event) {
 
 InputWait CursesConsole::WaitInput(int timeout_ms) {
   if (!queue_.empty()) return InputWait::kReady;
+  if (ended_) return InputWait::kNever;
   Pump();
   if (!queue_.empty()) return InputWait::kReady;
   if (hung_up_) return InputWait::kNever;
@@ -551,6 +647,8 @@ InputWait CursesConsole::WaitInput(int timeout_ms) {
 }
 
 void CursesConsole::DiscardInput() {
+  queue_.clear();
+  if (ended_) return;
   Pump();
   queue_.clear();
   ::flushinp();
@@ -559,7 +657,7 @@ void CursesConsole::DiscardInput() {
 bool CursesConsole::OnInputExhausted() {
   // The terminal has gone away: nobody can answer. Leave as the plain
   // console does, with its exit code.
-  ::endwin();
+  EndTerminal();
   std::fprintf(stderr, "The terminal has gone away while the program waited for a key.\n");
   std::exit(kExitNoKeyboard);
 }

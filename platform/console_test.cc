@@ -200,6 +200,57 @@ TEST_F(PlainConsoleTest, TheStopMessageIsWrittenOnceWhenBothGoToOneFile) {
   EXPECT_EQ(out.find("exit code"), out.rfind("exit code")) << out;
 }
 
+ClipboardTools Tools(std::initializer_list<const char*> copy,
+                     std::initializer_list<const char*> paste) {
+  ClipboardTools t;
+  int i = 0;
+  for (const char* a : copy) t.copy[i++] = a;
+  i = 0;
+  for (const char* a : paste) t.paste[i++] = a;
+  return t;
+}
+
+// A clipboard tool that hangs (a display that does not answer) must not
+// hold the program: writing and reading both give up within the limit.
+TEST(ExternalClipboardTest, ToolsAreWaitedForWithinALimit) {
+  const std::string big(1 << 20, 'x');  // more than a pipe holds
+  struct WriteCase {
+    const char* what;
+    ClipboardTools tools;
+    bool ok;
+  };
+  const WriteCase writes[] = {
+      {"a tool that takes the text", Tools({"cat"}, {}), true},
+      {"a tool that fails", Tools({"false"}, {}), false},
+      {"a tool that never reads", Tools({"sleep", "30"}, {}), false},
+      {"a tool that reads, then hangs", Tools({"sh", "-c", "cat >/dev/null; exec sleep 30"}, {}),
+       false},
+      {"no tool", Tools({"/nonexistent/wl-copy"}, {}), false},
+  };
+  for (const WriteCase& c : writes) {
+    EXPECT_EQ(ExternalClipboardWrite(c.tools, big, 300), c.ok) << c.what;
+  }
+  struct ReadCase {
+    const char* what;
+    ClipboardTools tools;
+    bool ok;
+    std::string text;
+  };
+  const ReadCase reads[] = {
+      {"a tool that answers", Tools({"x"}, {"printf", "ab\xc3\xa7"}), true, "ab\xc3\xa7"},
+      {"a tool that fails", Tools({"x"}, {"sh", "-c", "printf ab; exit 1"}), false, ""},
+      {"a tool that hangs with its output open",
+       Tools({"x"}, {"sh", "-c", "printf ab; exec sleep 30"}), false, ""},
+      {"a tool that closes its output and hangs",
+       Tools({"x"}, {"sh", "-c", "printf ab; exec sleep 30 >/dev/null"}), false, ""},
+  };
+  for (const ReadCase& c : reads) {
+    std::string text = "unchanged";
+    EXPECT_EQ(ExternalClipboardRead(c.tools, &text, 300), c.ok) << c.what;
+    EXPECT_EQ(text, c.ok ? c.text : "unchanged") << c.what;
+  }
+}
+
 TEST(CursesConsoleTest, RefusesWithoutATerminal) {
   // The test runs with its output redirected (ctest), or the check below
   // is meaningless; either way a refusal must say why.

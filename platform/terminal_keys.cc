@@ -107,6 +107,8 @@ std::uint8_t LetterKeyScan(char c) {
       return scan::kLeft;
     case 'E':
       return scan::kCentre;
+    case 'G':  // Linux console: keypad 5 without Num Lock
+      return scan::kCentre;
     case 'H':
       return scan::kHome;
     case 'F':
@@ -124,10 +126,82 @@ std::uint8_t LetterKeyScan(char c) {
   }
 }
 
+// The character a keypad key sends as "SS3 x" in application keypad mode
+// (xterm, tmux, screen): p..y the digits 0..9, M Enter, j..o the operators,
+// X the equals sign; 0 for other finals.
+std::uint8_t KeypadCharacter(char c) {
+  if (c >= 'p' && c <= 'y') return static_cast<std::uint8_t>('0' + (c - 'p'));
+  switch (c) {
+    case 'M':
+      return 13;
+    case 'j':
+      return '*';
+    case 'k':
+      return '+';
+    case 'l':
+      return ',';
+    case 'm':
+      return '-';
+    case 'n':
+      return '.';
+    case 'o':
+      return '/';
+    case 'X':
+      return '=';
+    default:
+      return 0;
+  }
+}
+
+// Keypad digit keys as the classic console reports them while Alt is held:
+// the scan codes of Ins, End, Down, PgDn, Left, the centre key, Right, Home,
+// Up and PgUp for "0" to "9".
+constexpr std::uint8_t kKeypadDigitScan[10] = {
+    scan::kIns,    scan::kEnd,   scan::kDown, scan::kPgDn, scan::kLeft,
+    scan::kCentre, scan::kRight, scan::kHome, scan::kUp,   scan::kPgUp};
+
+// "SS3 [modifier] final", given without the ESC ("OP", "Oq", "O5P").
+SequenceResult DecodeSs3(std::string_view seq, InputEvent* event) {
+  std::size_t end = 1;
+  int modifier = 0;
+  while (end < seq.size() && seq[end] >= '0' && seq[end] <= '9') {
+    modifier = modifier * 10 + (seq[end] - '0');
+    if (++end > 3) return SequenceResult::kUnknown;
+  }
+  if (end == seq.size()) return SequenceResult::kIncomplete;
+  if (end + 1 != seq.size()) return SequenceResult::kUnknown;
+  const char c = seq[end];
+  const std::uint32_t state = XtermModifierState(modifier);
+  if (c >= 'a' && c <= 'd') {  // rxvt: Ctrl+arrows
+    if (end > 1) return SequenceResult::kUnknown;
+    *event = ExtendedKey(LetterKeyScan(static_cast<char>(c - 32)), kCtrl);
+    return SequenceResult::kEvent;
+  }
+  if (std::uint8_t ch = KeypadCharacter(c); ch != 0) {
+    InputEvent e;
+    e.ch = ch;
+    e.keypad = true;
+    e.control = state;
+    if ((state & kAlt) != 0) {
+      InputEvent alt;
+      if (AltEvent(e, &alt)) e = alt;
+    }
+    *event = e;
+    return SequenceResult::kEvent;
+  }
+  std::uint8_t s = LetterKeyScan(c);
+  if (s == 0) return SequenceResult::kUnknown;
+  *event = ExtendedKey(s, state);
+  return SequenceResult::kEvent;
+}
+
 SequenceResult MouseEvent(int code, int col, int row, bool released, InputEvent* event,
                           int* last_button) {
   // Wheel and extra buttons carry nothing for the program.
   if ((code & 64) != 0 || (code & 128) != 0) return SequenceResult::kIgnored;
+  // Nothing of the program lies beyond its screen, and a position there
+  // would not fit the click code (column x 256 + button x 64 + row).
+  if (!OnScreen(row, col)) return SequenceResult::kIgnored;
   InputEvent e;
   e.kind = InputEvent::Kind::kMouse;
   e.row = static_cast<std::int16_t>(row);
@@ -160,6 +234,10 @@ SequenceResult MouseEvent(int code, int col, int row, bool released, InputEvent*
 }
 
 }  // namespace
+
+bool OnScreen(int row, int col) {
+  return row >= 1 && row <= kScreenRows && col >= 1 && col <= kScreenCols;
+}
 
 std::uint8_t FunctionKeyScan(int n) {
   if (n >= 1 && n <= 10) return static_cast<std::uint8_t>(scan::kF1 + n - 1);
@@ -207,6 +285,28 @@ const std::vector<ModifiedKeyName>& ModifiedKeyCapabilities() {
   return names;
 }
 
+const std::vector<std::string>& KeypadCapabilityNames() {
+  // The corners and centre are standard capabilities; the middle keys of
+  // each side (ka2 keypad 8, kb1 4, kb3 6, kc2 2), kp5 and the operators are
+  // xterm's extended ones.
+  static const std::vector<std::string> names = {
+      "ka1",  "ka2", "ka3",   "kb1",   "kb2",   "kb3",   "kc1",   "kc2",   "kc3",  "kbeg",
+      "kent", "kp5", "kpADD", "kpCMA", "kpDIV", "kpDOT", "kpMUL", "kpSUB", "kpZRO"};
+  return names;
+}
+
+bool TerminfoKeyEvent(std::string_view sequence, InputEvent* event) {
+  if (sequence.size() < 2 || sequence[0] != '\x1b') return false;
+  int no_button = 0;
+  InputEvent e;
+  if (DecodeEscapeSequence(sequence.substr(1), &e, &no_button) != SequenceResult::kEvent ||
+      e.kind != InputEvent::Kind::kKey) {
+    return false;
+  }
+  *event = e;
+  return true;
+}
+
 bool FunctionKeyEvent(int n, InputEvent* event) {
   if (n < 1 || n > 63) return false;
   static constexpr std::uint32_t kGroups[] = {0,    kShift,       kCtrl, kCtrl | kShift,
@@ -237,6 +337,13 @@ std::uint8_t AltScanCode(std::uint8_t ch) {
 
 bool AltEvent(const InputEvent& plain, InputEvent* alt) {
   if (plain.kind != InputEvent::Kind::kKey) return false;
+  if (plain.keypad && plain.ch >= '0' && plain.ch <= '9') {
+    // The classic console reports a keypad digit under Alt by the key's
+    // scan code, which is what enters a character by its code.
+    *alt = ExtendedKey(kKeypadDigitScan[plain.ch - '0'], plain.control | kAlt);
+    alt->keypad = true;
+    return true;
+  }
   if (plain.ch == 0 && plain.scan != 0) {
     *alt = plain;
     alt->control |= kAlt;
@@ -245,23 +352,30 @@ bool AltEvent(const InputEvent& plain, InputEvent* alt) {
   std::uint8_t s = AltScanCode(plain.ch);
   if (s == 0) return false;
   *alt = ExtendedKey(s, plain.control | kAlt);
+  alt->keypad = plain.keypad;
   return true;
 }
 
 SequenceResult DecodeEscapeSequence(std::string_view seq, InputEvent* event, int* last_button) {
   if (seq.empty()) return SequenceResult::kIncomplete;
-  if (seq[0] == 'O') {  // SS3: one final character
-    if (seq.size() < 2) return SequenceResult::kIncomplete;
-    if (seq.size() > 2) return SequenceResult::kUnknown;
-    char c = seq[1];
-    if (c >= 'a' && c <= 'd') {  // rxvt: Ctrl+arrows
-      *event = ExtendedKey(LetterKeyScan(static_cast<char>(c - 32)), kCtrl);
-      return SequenceResult::kEvent;
+  if (seq[0] == '\x1b') {
+    // Alt with a key that is itself a sequence ("ESC ESC O q", Alt with
+    // keypad 1): the key's Alt form, never an Esc. Only one such prefix.
+    std::string_view rest = seq.substr(1);
+    if (rest.empty()) return SequenceResult::kIncomplete;
+    if (rest[0] != '[' && rest[0] != 'O') return SequenceResult::kUnknown;
+    InputEvent plain;
+    SequenceResult r = DecodeEscapeSequence(rest, &plain, last_button);
+    if (r != SequenceResult::kEvent) return r;
+    if (!AltEvent(plain, event)) {
+      *event = plain;
+      event->control |= kAlt;
     }
-    std::uint8_t s = LetterKeyScan(c);
-    if (s == 0) return SequenceResult::kUnknown;
-    *event = ExtendedKey(s);
     return SequenceResult::kEvent;
+  }
+  if (seq[0] == 'O') {  // SS3: a final character, after an xterm modifier at times
+    if (seq.size() < 2) return SequenceResult::kIncomplete;
+    return DecodeSs3(seq, event);
   }
   if (seq[0] != '[') return SequenceResult::kUnknown;
   std::string_view body = seq.substr(1);

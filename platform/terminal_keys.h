@@ -39,6 +39,10 @@ inline constexpr std::uint8_t kF11 = 0x85;
 inline constexpr std::uint8_t kF12 = 0x86;
 }  // namespace scan
 
+// True when a 1-based position lies on the program's screen (kScreenRows x
+// kScreenCols). Mouse reports elsewhere (a larger terminal) are dropped.
+bool OnScreen(int row, int col);
+
 // The scan code of function key `n` (1..12); 0 for other numbers.
 std::uint8_t FunctionKeyScan(int n);
 
@@ -61,6 +65,17 @@ struct ModifiedKeyName {
 // kPRV with the suffixes 2 to 8 (xterm modifier parameters).
 const std::vector<ModifiedKeyName>& ModifiedKeyCapabilities();
 
+// Terminfo capabilities of the keypad keys (ka1, kb2, kent, kpADD...).
+// What they mean depends on what the terminal sends: xterm's ka1 is
+// "ESC O w", keypad 7 in application keypad mode, while the Linux console's
+// kb2 is "ESC [ G", the centre key without Num Lock. The curses backend maps
+// each one the terminal defines by decoding its string (TerminfoKeyEvent).
+const std::vector<std::string>& KeypadCapabilityNames();
+
+// The key a terminfo key string stands for, ESC included ("\x1bOq": keypad
+// 1). false when it is not an escape sequence this decoder knows.
+bool TerminfoKeyEvent(std::string_view sequence, InputEvent* event);
+
 // ncurses function key KEY_F(n), n = 1..63: F1..F12, then the same twelve
 // with Shift (13..24), Ctrl (25..36), Ctrl+Shift (37..48), Alt (49..60) and
 // Alt+Shift (61..63). false for other numbers.
@@ -78,8 +93,11 @@ std::uint8_t AltScanCode(std::uint8_t ch);
 
 // The Alt form of an event that followed ESC at once (terminals send Alt+key
 // as ESC and the key): a character with an Alt scan code becomes that
-// extended key, an extended key gets the Alt state. false when there is no
-// Alt form (the ESC and the key then count as typed separately).
+// extended key, an extended key gets the Alt state, and a keypad digit
+// becomes the keypad key's scan code with Alt (Ins for 0, End for 1 ... PgUp
+// for 9), as the classic console reports it while Alt enters a character by
+// its code. false when there is no Alt form (the ESC and the key then count
+// as typed separately).
 bool AltEvent(const InputEvent& plain, InputEvent* alt);
 
 enum class SequenceResult {
@@ -92,8 +110,14 @@ enum class SequenceResult {
 // Decodes an escape sequence the terminal library left undecoded, given
 // without its ESC: "[1;5D" (Ctrl+Left), "[3~" (Del), "OP" (F1), "[Z"
 // (Shift+Tab), "[<0;10;5m" (SGR mouse release) and "[M" + 3 bytes (X10
-// mouse). `last_button` keeps the last pressed mouse button between calls,
-// because X10 releases do not say which button was released.
+// mouse). The keypad in application mode: "Op".."Oy" are the digits,
+// "OM" Enter (13), "Oj".."Oo" * + , - . / and "OX" =, all as characters
+// marked `keypad`. A second ESC in front ("\x1bOq") is Alt with that key:
+// its Alt form (AltEvent), or the key with the Alt state when it has none,
+// so an Alt-prefixed sequence never reads as Esc. Mouse reports outside
+// the screen (OnScreen) are kIgnored. `last_button` keeps the last pressed
+// mouse button between calls, because X10 releases do not say which button
+// was released.
 SequenceResult DecodeEscapeSequence(std::string_view after_esc, InputEvent* event,
                                     int* last_button);
 

@@ -17,7 +17,7 @@ std::string Describe(const InputEvent& e) {
            " at " + std::to_string(e.row) + "," + std::to_string(e.col);
   }
   return "key ch " + std::to_string(e.ch) + " scan " + std::to_string(e.scan) + " state " +
-         std::to_string(e.control);
+         std::to_string(e.control) + (e.keypad ? " keypad" : "");
 }
 
 TEST(TerminalKeysTest, EscapeSequences) {
@@ -67,6 +67,43 @@ TEST(TerminalKeysTest, EscapeSequences) {
       {"[M" + std::string{32 + 3, 32 + 10, 32 + 5}, SequenceResult::kEvent,
        "mouse type 8 button 1 at 5,10"},     // X10 release after a left press (state kept)
       {"[I", SequenceResult::kIgnored, ""},  // focus in
+      // The keypad in application mode (xterm, tmux, screen).
+      {"Op", SequenceResult::kEvent, "key ch 48 scan 0 state 0 keypad"},  // 0
+      {"Oq", SequenceResult::kEvent, "key ch 49 scan 0 state 0 keypad"},  // 1
+      {"Oy", SequenceResult::kEvent, "key ch 57 scan 0 state 0 keypad"},  // 9
+      {"OM", SequenceResult::kEvent, "key ch 13 scan 0 state 0 keypad"},  // Enter
+      {"Oj", SequenceResult::kEvent, "key ch 42 scan 0 state 0 keypad"},  // *
+      {"Oo", SequenceResult::kEvent, "key ch 47 scan 0 state 0 keypad"},  // /
+      {"OX", SequenceResult::kEvent, "key ch 61 scan 0 state 0 keypad"},  // =
+      {"OE", SequenceResult::kEvent, "key ch 0 scan 76 state 0"},         // centre, no Num Lock
+      {"[G", SequenceResult::kEvent, "key ch 0 scan 76 state 0"},         // the same, Linux console
+      // Modifier parameters after SS3 (older xterm).
+      {"O5P", SequenceResult::kEvent, "key ch 0 scan 59 state 8"},         // Ctrl+F1
+      {"O3q", SequenceResult::kEvent, "key ch 0 scan 79 state 2 keypad"},  // Alt+keypad 1
+      {"O5", SequenceResult::kIncomplete, ""},
+      {"O1234P", SequenceResult::kUnknown, ""},
+      {"O5d", SequenceResult::kUnknown, ""},
+      // Alt with a key that is a sequence: ESC ESC ...; never Esc.
+      {"\x1bOq", SequenceResult::kEvent, "key ch 0 scan 79 state 2 keypad"},  // Alt+keypad 1
+      {"\x1bOp", SequenceResult::kEvent, "key ch 0 scan 82 state 2 keypad"},  // Alt+keypad 0
+      {"\x1bOy", SequenceResult::kEvent, "key ch 0 scan 73 state 2 keypad"},  // Alt+keypad 9
+      {"\x1bOM", SequenceResult::kEvent, "key ch 0 scan 28 state 2 keypad"},  // Alt+keypad Enter
+      {"\x1bOk", SequenceResult::kEvent, "key ch 43 scan 0 state 2 keypad"},  // no Alt form
+      {"\x1b[A", SequenceResult::kEvent, "key ch 0 scan 72 state 2"},         // Alt+Up
+      {"\x1b[<0;10;5m", SequenceResult::kEvent, "mouse type 8 button 1 at 5,10"},
+      {"\x1b", SequenceResult::kIncomplete, ""},
+      {"\x1bO", SequenceResult::kIncomplete, ""},
+      {"\x1bx", SequenceResult::kUnknown, ""},
+      {"\x1b\x1bOq", SequenceResult::kUnknown, ""},
+      {"\x1bOz", SequenceResult::kUnknown, ""},
+      // Mouse reports off the 80 x 25 screen, or with huge numbers.
+      {"[<0;81;5m", SequenceResult::kIgnored, ""},
+      {"[<0;10;26m", SequenceResult::kIgnored, ""},
+      {"[<0;40000;5m", SequenceResult::kIgnored, ""},
+      {"[<0;5;32768M", SequenceResult::kIgnored, ""},
+      {"[<0;99999;99999m", SequenceResult::kIgnored, ""},
+      {"[<0;100001;5m", SequenceResult::kUnknown, ""},
+      {"[M" + std::string{32 + 3, '\xff', 32 + 5}, SequenceResult::kIgnored, ""},
       {"[", SequenceResult::kIncomplete, ""},
       {"[1;5", SequenceResult::kIncomplete, ""},
       {"O", SequenceResult::kIncomplete, ""},
@@ -90,6 +127,32 @@ TEST(TerminalKeysTest, EscapeSequences) {
     EXPECT_EQ(static_cast<int>(r), static_cast<int>(c.result)) << "ESC " << c.seq;
     if (c.result == SequenceResult::kEvent) {
       EXPECT_EQ(Describe(e), c.event) << "ESC " << c.seq;
+    }
+  }
+}
+
+TEST(TerminalKeysTest, TerminfoKeyStrings) {
+  struct Case {
+    const char* seq;
+    bool ok;
+    std::string event;
+  };
+  const Case cases[] = {
+      {"\x1bOw", true, "key ch 55 scan 0 state 0 keypad"},  // xterm's ka1: keypad 7
+      {"\x1bOM", true, "key ch 13 scan 0 state 0 keypad"},  // xterm's kent
+      {"\x1bOk", true, "key ch 43 scan 0 state 0 keypad"},  // xterm's kpADD
+      {"\x1b[G", true, "key ch 0 scan 76 state 0"},         // Linux console's kb2
+      {"\x1bOE", true, "key ch 0 scan 76 state 0"},         // xterm's kp5
+      {"OM", false, ""},
+      {"\x1b", false, ""},
+      {"\x1b[99~", false, ""},
+      {"\x1b[<0;1;1m", false, ""},  // a mouse report is no key
+  };
+  for (const Case& c : cases) {
+    InputEvent e;
+    EXPECT_EQ(TerminfoKeyEvent(c.seq, &e), c.ok) << c.seq + 1;
+    if (c.ok) {
+      EXPECT_EQ(Describe(e), c.event) << c.seq + 1;
     }
   }
 }

@@ -62,7 +62,7 @@ bool EndCheck(std::int16_t* key) {
     *key = ExitKeyResultAt(offset);
     return true;
   }
-  return k < 0;  // a click elsewhere always ends the edit
+  return false;  // not an exit key: ignored
 }
 
 class Editor {
@@ -97,9 +97,12 @@ class Editor {
       std::int16_t button = 0, mouse_row = 0, mouse_col = 0;
       WaitKeyOrClick(&key, &button, &mouse_row, &mouse_col);
       SetCursorVisible(false);
-      if (button != 0) key = static_cast<std::int16_t>(-(mouse_col * 100 + mouse_row));
+      // A click is told by its event: keys from 0x8000 up (F11, F12 and
+      // their forms, Alt+0, Alt+-, Alt+=) are negative too.
+      const bool click = button != 0;
+      if (click) key = static_cast<std::int16_t>(-(mouse_col * 100 + mouse_row));
       const std::string before = value_;
-      if (key < 0) {
+      if (click) {
         key = Click(key);
         if (key < 0) break;      // outside the field: the edit ends
         if (key == 0) continue;  // handled

@@ -245,6 +245,11 @@ TEST_F(FieldEditorTest, EndCheck) {
       {"empty table: Up in a one-line field", "", {kUp}, kUp},
       {"ctrl+left at 1 ends", "7300,1b", {kCtrlLeft}, kCtrlLeft},
       {"ctrl+right at n + 1 ends", "7400,1b", {kCtrlRight, kCtrlRight}, kCtrlRight},
+      // Codes from 8000 up are negative as 16 bits, yet keys, not clicks.
+      {"F11 with a result code", "8500=1b", {keys::kF11}, kEsc},
+      {"Alt+F12 as itself", "d,8c00", {keys::kAltF12}, keys::kAltF12},
+      {"F12 not an exit key: ignored", "d,1b", {keys::kF12, keys::kShiftF11, kEnter}, kEnter},
+      {"Alt+0 (8100) with a result code", "8100=d", {KeyCode(0x8100)}, kEnter},
   };
   // clang-format on
   for (const Case& c : cases) {

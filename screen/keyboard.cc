@@ -1,6 +1,10 @@
 #include "screen/keyboard.h"
 
+#include <cstdint>
+#include <optional>
+
 #include "platform/console.h"
+#include "platform/system.h"
 #include "platform/wait_hooks.h"
 #include "screen/screen_buffer.h"
 
@@ -9,6 +13,17 @@ namespace {
 
 // How long one wait may block before the wait hooks run again.
 constexpr int kIdleWaitMillis = 1000;
+// How long an Alt+keypad code waits for its next digit: terminals never
+// report the release of Alt, so a pause ends the code.
+constexpr int kAltKeypadPauseMillis = 1000;
+
+// The key that ended an Alt+keypad code without being part of it (a
+// terminal sends no release of Alt, so the next key does it): delivered by
+// the next read, before anything new from the console.
+std::optional<InputEvent>& HeldEvent() {
+  static std::optional<InputEvent> held;
+  return held;
+}
 
 struct HotKeys {
   HotKeyPopup calculator = nullptr;
@@ -69,14 +84,15 @@ void AwaitInput() {
   }
 }
 
-// The next event, waiting for it.
-InputEvent NextEvent() {
-  InputEvent e;
-  while (!ScreenConsole().PollInput(&e)) {
-    AwaitInput();
-    if (!Keyboard().PendingKeys.empty()) return InputEvent{};  // gave up
+// The next event within `ms` milliseconds; false when none came.
+bool NextEventWithin(int ms, InputEvent* e) {
+  Console& console = ScreenConsole();
+  const std::int64_t deadline = CurrentEnv().MonotonicMillis() + ms;
+  for (;;) {
+    if (console.PollInput(e)) return true;
+    const std::int64_t left = deadline - CurrentEnv().MonotonicMillis();
+    if (left <= 0 || console.WaitInput(static_cast<int>(left)) != InputWait::kReady) return false;
   }
-  return e;
 }
 
 std::uint16_t ApplyModifiers(std::uint16_t key, std::uint32_t control) {
@@ -117,7 +133,10 @@ KeyboardState& Keyboard() {
   return state;
 }
 
-void ResetKeyboard() { Keyboard() = KeyboardState{}; }
+void ResetKeyboard() {
+  Keyboard() = KeyboardState{};
+  HeldEvent().reset();
+}
 
 void RegisterCalculatorPopup(HotKeyPopup popup) { Popups().calculator = popup; }
 void RegisterCalendarPopup(HotKeyPopup popup) { Popups().calendar = popup; }
@@ -140,10 +159,17 @@ void ReadKey(std::int16_t* key, std::int16_t* button, std::int16_t* mouse_row,
   }
   *key = *button = *mouse_row = *mouse_col = 0;
   InputEvent e;
-  if (!console.PollInput(&e)) return;
+  if (HeldEvent().has_value()) {
+    e = *HeldEvent();
+    HeldEvent().reset();
+  } else if (!console.PollInput(&e)) {
+    return;
+  }
 
-  // Alt held with keypad digits: the character of that code. Anything that
-  // is not a keypad digit, or any event without the left Alt, ends it.
+  // Alt held with keypad digits: the character of that code. The classic
+  // console ends the code when Alt is released (a key event without a key);
+  // a terminal never says so, so the first other key or a pause ends it
+  // too, and that other key is delivered next rather than lost.
   int value = 0;
   bool digits = false;
   while (e.kind == InputEvent::Kind::kKey && (e.control & kLeftAltPressed) != 0) {
@@ -154,12 +180,16 @@ void ReadKey(std::int16_t* key, std::int16_t* button, std::int16_t* mouse_row,
       value = (value * 10 + d) % 256;
       digits = true;
     }
-    e = NextEvent();
+    if (!NextEventWithin(kAltKeypadPauseMillis, &e)) {
+      e = InputEvent{};  // the pause: as if Alt had been released
+      break;
+    }
   }
   if (digits) {
+    const bool released = e.kind == InputEvent::Kind::kKey && e.ch == 0 && e.scan == 0;
+    if (!released) HeldEvent() = e;
     InputEvent typed;
     typed.ch = static_cast<std::uint8_t>(value);
-    typed.control = e.control;
     e = typed;
   }
 
@@ -196,7 +226,7 @@ void WaitKeyOrClick(std::int16_t* key, std::int16_t* button, std::int16_t* mouse
   for (;;) {
     ReadKey(key, button, mouse_row, mouse_col);
     if (*key != 0 || *button != 0) return;
-    if (Keyboard().PendingKeys.empty()) AwaitInput();
+    if (Keyboard().PendingKeys.empty() && !HeldEvent().has_value()) AwaitInput();
   }
 }
 
@@ -209,6 +239,9 @@ std::int16_t GetKey() {
   return key;
 }
 
-void FlushKeys() { ScreenConsole().DiscardInput(); }
+void FlushKeys() {
+  HeldEvent().reset();
+  ScreenConsole().DiscardInput();
+}
 
 }  // namespace kel

@@ -99,8 +99,13 @@ void RegisterCalendarPopup(HotKeyPopup popup);
 // - Otherwise *key, *button, *mouse_row and *mouse_col are set: key 0 and
 //   button 0 when nothing is waiting; for a mouse button released, *button
 //   (1 left, 2 right) and the 1-based position, *key 0.
-// Alt held with keypad digits waits (blocking, like GetKey) until Alt is
-// released and then gives the character (value mod 256). Alt+X / Alt+C run
+// Alt held with keypad digits waits for the code's next digit and then
+// gives the character (value mod 256). The code ends when Alt is released;
+// but a terminal cannot report the release of Alt (it sends Alt+key as ESC
+// and the key, and nothing when Alt goes up), so the code also ends at the
+// first key without Alt or with Alt but not a keypad digit, which is then
+// returned by the next read, or after a pause of about a second with no
+// key at all. FlushKeys discards such a held key too. Alt+X / Alt+C run
 // their pop-up first (unless it is open already), put its result into
 // `PendingKeys` and return the hot key's own code.
 // Reads/writes: `PendingKeys`, `MouseState`, the open flags.

@@ -1,8 +1,14 @@
 #include "screen/keyboard.h"
 
+#include <deque>
 #include <functional>
+#include <memory>
+#include <string_view>
+#include <utility>
 #include <vector>
 
+#include "platform/system.h"
+#include "platform/terminal_keys.h"
 #include "platform/wait_hooks.h"
 #include "screen/screen_test_support.h"
 
@@ -234,21 +240,162 @@ TEST_F(KeyboardTest, GetKeyShowsTheScreenAndRunsTheWaitHooksBeforeBlocking) {
   UnregisterWaitHook(&CountingHook);
 }
 
-TEST_F(KeyboardTest, AltKeypadWaitsForTheReleaseOfAlt) {
-  // The digits are typed, Alt is still held: the read blocks until Alt goes.
-  InputEvent digit;
-  digit.scan = 0x4F;  // keypad 1
-  digit.keypad = true;
-  digit.control = kLeftAltPressed;
-  con().QueueEvent(digit);
-  con().SetExhaustedHandler([](MemoryConsole& c) {
-    c.QueueEvent(InputEvent{});  // Alt released
-    return true;
-  });
-  std::int16_t key = 0, button = 0, row = 0, col = 0;
-  ReadKey(&key, &button, &row, &col);
-  EXPECT_EQ(key, 1);
-  EXPECT_EQ(con().exhausted_waits(), 1);
+// A console whose events arrive at given times on a fake clock, as a
+// terminal's do: a wait advances the clock to the next event or by its
+// whole timeout.
+class TimedConsole : public MemoryConsole {
+ public:
+  explicit TimedConsole(FakeEnv* env) : env_(env), start_(env->MonotonicMillis()) {}
+  // `e` arrives `ms` milliseconds after the console was made.
+  void At(std::int64_t ms, const InputEvent& e) { script_.push_back({start_ + ms, e}); }
+  // What a terminal sends for a key, decoded as the curses backend does
+  // ("\x1bOq": ESC ESC O q, Alt with keypad 1).
+  void AtSequence(std::int64_t ms, std::string_view after_esc) {
+    InputEvent e;
+    int no_button = 0;
+    ASSERT_EQ(DecodeEscapeSequence(after_esc, &e, &no_button), SequenceResult::kEvent);
+    At(ms, e);
+  }
+  bool PollInput(InputEvent* e) override {
+    Release();
+    return MemoryConsole::PollInput(e);
+  }
+  InputWait WaitInput(int timeout_ms) override {
+    Release();
+    if (QueuedEvents() > 0) return InputWait::kReady;
+    if (script_.empty()) return InputWait::kNever;
+    const std::int64_t now = env_->MonotonicMillis();
+    if (script_.front().first > now + timeout_ms) {
+      env_->Advance(timeout_ms);
+      return InputWait::kTimeout;
+    }
+    env_->Advance(script_.front().first - now);
+    Release();
+    return InputWait::kReady;
+  }
+
+ private:
+  void Release() {
+    while (!script_.empty() && script_.front().first <= env_->MonotonicMillis()) {
+      QueueEvent(script_.front().second);
+      script_.pop_front();
+    }
+  }
+  FakeEnv* env_;
+  const std::int64_t start_;
+  std::deque<std::pair<std::int64_t, InputEvent>> script_;
+};
+
+InputEvent AltKeypadDigit(int digit) {
+  static constexpr std::uint8_t kScan[10] = {0x52, 0x4F, 0x50, 0x51, 0x4B,
+                                             0x4C, 0x4D, 0x47, 0x48, 0x49};
+  InputEvent e;
+  e.scan = kScan[digit];
+  e.keypad = true;
+  e.control = kLeftAltPressed;
+  return e;
+}
+
+InputEvent Typed(char c) {
+  InputEvent e;
+  e.ch = static_cast<std::uint8_t>(c);
+  return e;
+}
+
+// A terminal never reports the release of Alt: an Alt+keypad code ends at
+// a pause of a second, or at the next key, which is then read on its own.
+TEST_F(KeyboardTest, AltKeypadCodeEndsAtAPauseOrAtTheNextKey) {
+  struct Case {
+    const char* what;
+    std::function<void(TimedConsole&)> script;
+    std::vector<std::int16_t> expected;  // the keys GetKey returns, in order
+  };
+  const Case cases[] = {
+      {"digits within the pause make one code",
+       [](TimedConsole& c) {
+         c.At(0, AltKeypadDigit(1));
+         c.At(900, AltKeypadDigit(3));
+         c.At(1800, AltKeypadDigit(0));
+         c.At(5000, Typed('k'));
+       },
+       {130, 'k'}},
+      {"a pause ends the code; the next digits start another",
+       [](TimedConsole& c) {
+         c.At(0, AltKeypadDigit(6));
+         c.At(1500, AltKeypadDigit(5));
+         c.At(1600, AltKeypadDigit(6));
+         c.At(9000, Typed('k'));
+       },
+       {6, 56, 'k'}},
+      {"the key that ends the code follows it",
+       [](TimedConsole& c) {
+         c.At(0, AltKeypadDigit(6));
+         c.At(10, AltKeypadDigit(5));
+         c.At(20, Typed('z'));
+       },
+       {'A', 'z'}},
+      {"Esc after a code is Esc, not part of it",
+       [](TimedConsole& c) {
+         c.At(0, AltKeypadDigit(9));
+         c.At(10, Typed('\x1b'));
+       },
+       {9, keys::kEsc}},
+      {"an Alt key that is no keypad digit ends it too",
+       [](TimedConsole& c) {
+         c.At(0, AltKeypadDigit(4));
+         c.At(10, AltKeypadDigit(8));
+         InputEvent alt_f1;
+         alt_f1.scan = 0x3B;
+         alt_f1.control = kLeftAltPressed;
+         c.At(20, alt_f1);
+       },
+       {'0', 0x6800}},
+      {"code 0 gives no key; the next key still comes",
+       [](TimedConsole& c) {
+         c.At(0, AltKeypadDigit(2));
+         c.At(10, AltKeypadDigit(5));
+         c.At(20, AltKeypadDigit(6));
+         c.At(30, Typed('n'));
+       },
+       {'n'}},
+      // Alt with keypad 1, 3, 0 under tmux in application keypad mode.
+      {"as a terminal sends them",
+       [](TimedConsole& c) {
+         c.AtSequence(0, "\x1bOq");
+         c.AtSequence(200, "\x1bOs");
+         c.AtSequence(400, "\x1bOp");
+         c.AtSequence(3000, "OM");  // keypad Enter
+       },
+       {130, keys::kEnter}},
+  };
+  for (const Case& c : cases) {
+    FakeEnv env;
+    ScopedEnv scoped(&env);
+    auto owned = std::make_unique<TimedConsole>(&env);
+    TimedConsole& console = *owned;
+    UseConsole(std::move(owned));
+    ResetScreen();
+    ResetKeyboard();
+    c.script(console);
+    std::vector<std::int16_t> got;
+    for (std::size_t i = 0; i < c.expected.size(); ++i) got.push_back(GetKey());
+    EXPECT_EQ(got, c.expected) << c.what;
+    EXPECT_EQ(console.QueuedEvents(), 0u) << c.what;
+  }
+  NewConsole();
+}
+
+TEST_F(KeyboardTest, FlushKeysAlsoDropsTheKeyThatEndedACode) {
+  con().QueueAltKeypad("66");
+  con().QueueEvent(AltKeypadDigit(6));
+  con().QueueEvent(AltKeypadDigit(6));
+  con().QueueText("x");  // ends the second code: held for the next read
+  con().QueueText("y");
+  EXPECT_EQ(GetKey(), 'B');
+  EXPECT_EQ(GetKey(), 'B');
+  FlushKeys();
+  con().QueueText("w");
+  EXPECT_EQ(GetKey(), 'w');
 }
 
 TEST_F(KeyboardTest, AWaitWithAnEmptyScriptStopsWithAClearMessage) {

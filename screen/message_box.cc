@@ -169,10 +169,13 @@ void MessageBox(std::int16_t row, std::string* text) {
 }
 
 std::int16_t AcknowledgeMessage(std::string_view text) {
+  // Keys typed while the work ran are discarded before the box can be seen:
+  // the screen may be drawn as soon as the box is (and the beep draws it),
+  // and a key pressed once the box shows must count.
+  FlushKeys();
   std::string shown(text);
   MessageBox(12, &shown);
   Beep();
-  FlushKeys();
   std::int16_t key = GetKey();
   WinPop();
   return key;

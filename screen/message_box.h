@@ -3,7 +3,7 @@
 // It is how the program tells the operator anything that needs attention.
 // Showing a box does not wait: the box is an open window (windows.h) until
 // the caller's WinPop. Three uses, all built from MessageBox and the keyboard:
-//   acknowledge: AcknowledgeMessage (box, beep, FlushKeys, GetKey, WinPop);
+//   acknowledge: AcknowledgeMessage (FlushKeys, box, beep, GetKey, WinPop);
 //   progress or waiting notice: MessageBox, do the work, WinPop;
 //   waiting notice with a way out: MessageBox with a text that names the
 //   key, retry while polling ReadKey for it, WinPop.
@@ -57,8 +57,9 @@ std::string WrapText(std::string_view text, std::int16_t indent, std::int16_t wi
 // caller's again on return (saved with "+", restored with "-").
 void MessageBox(std::int16_t row, std::string* text);
 
-// The acknowledge sequence: MessageBox(12, text), a beep, FlushKeys (keys
-// typed while the work ran are discarded), GetKey, WinPop. Returns the key
+// The acknowledge sequence: FlushKeys (keys typed while the work ran are
+// discarded, before the box can become visible, so that any key pressed
+// once it is seen counts), MessageBox(12, text), a beep, GetKey, WinPop. Returns the key
 // (callers normally ignore it). On the plain console the GetKey ends the run
 // after the text has been logged.
 std::int16_t AcknowledgeMessage(std::string_view text);

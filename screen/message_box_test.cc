@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <memory>
+
 #include "platform/system.h"
 #include "screen/screen_test_support.h"
 #include "screen/windows.h"
@@ -232,6 +234,37 @@ TEST_F(MessageBoxTest, AcknowledgeDiscardsTypedAheadKeysAndWaitsForANewOne) {
   EXPECT_EQ(Screenful(), before);
   ASSERT_EQ(con().transcript().size(), 1u);
   EXPECT_EQ(con().transcript()[0], "S'HA CANVIAT L'IDIOMA PER DEFECTE A CAT");
+}
+
+// An operator who presses a key the moment the box can be seen: the key
+// arrives with the first drawing that shows the box.
+class QuickOperatorConsole : public MemoryConsole {
+ public:
+  void Flush() override {
+    MemoryConsole::Flush();
+    if (!pressed_ && RowText(10).find("S'HA CANVIAT") != std::string::npos) {
+      pressed_ = true;
+      QueueText("k");
+    }
+  }
+
+ private:
+  bool pressed_ = false;
+};
+
+TEST_F(MessageBoxTest, AKeyPressedAsSoonAsTheBoxShowsCounts) {
+  auto owned = std::make_unique<QuickOperatorConsole>();
+  QuickOperatorConsole& console = *owned;
+  UseConsole(std::move(owned));
+  ResetScreen();
+  console.QueueText("typed while the work ran");
+  console.SetExhaustedHandler([](MemoryConsole& c) {
+    c.QueueText("\x1b");  // the key was lost: the box would wait for another
+    return true;
+  });
+  EXPECT_EQ(AcknowledgeMessage("S'HA CANVIAT L'IDIOMA PER DEFECTE A SPA"), 'k');
+  EXPECT_EQ(console.exhausted_waits(), 0);
+  NewConsole();
 }
 
 TEST_F(MessageBoxTest, ScopedMessageBoxClosesItself) {

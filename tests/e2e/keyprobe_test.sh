@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # keyprobe in a real terminal (tmux, 80x25), under tmux-256color and
 # xterm-256color: the key codes of the keys the program tests for, mouse
-# clicks, the colour order, the box-drawing characters, leaving with Esc Esc.
+# clicks, the colour order, the box-drawing characters, leaving with Esc Esc;
+# and under every terminal type the keypad: its keys, and Alt with keypad
+# digits typing a character by its code.
 #
 #   keyprobe_test.sh PATH/TO/keyprobe
 set -u
@@ -115,6 +117,69 @@ probe_characters() {
     fi
   done
 }
+
+# The keypad, as tmux sends it in application keypad mode: the digits and
+# operators as their characters, keypad Enter as Enter.
+KEYPAD=(
+  KP0 30 KP1 31 KP2 32 KP3 33 KP4 34 KP5 35 KP6 36 KP7 37 KP8 38 KP9 39
+  KPEnter d KP* 2a KP+ 2b KP- 2d KP/ 2f KP. 2e
+)
+
+# probe_keypad TERM: the keypad keys, then Alt with keypad digits. The
+# terminal never reports the release of Alt: a code ends at the next key
+# (which follows it) or after a pause of about a second.
+probe_keypad() {
+  local term=$1 n=0 i
+  for ((i = 0; i < ${#KEYPAD[@]}; i += 2)); do
+    n=$((n + 1))
+    e2e_send keys "${KEYPAD[i]}"
+    if e2e_wait_for keys "#$n key ${KEYPAD[i + 1]} " 3000 >/dev/null; then
+      e2e_pass "$term: ${KEYPAD[i]} gives ${KEYPAD[i + 1]}"
+    else
+      e2e_fail "$term: ${KEYPAD[i]} should give ${KEYPAD[i + 1]}: $(e2e_capture keys | sed -n 21p)"
+      return
+    fi
+  done
+  # Alt+1, Alt+3, Alt+0 on the keypad, then nothing: 130 (82 hex).
+  e2e_send keys M-KP1 M-KP3 M-KP0
+  if e2e_wait_for keys "#$((n + 1)) key 82 " 4000 >/dev/null; then
+    e2e_pass "$term: Alt + keypad 1 3 0 gives 82 after the pause"
+  else
+    e2e_fail "$term: Alt + keypad 1 3 0: $(e2e_capture keys | sed -n 21,23p)"
+  fi
+  # Alt+3, Alt+2, Alt+1 (321 mod 256 = 65, "A"), then a key without Alt.
+  e2e_send keys M-KP3 M-KP2 M-KP1 z
+  if e2e_wait_for keys "#$((n + 3)) key 7a " 4000 >/dev/null &&
+      e2e_capture keys | grep -qF "Recent: 7a 41 82 "; then
+    e2e_pass "$term: Alt + keypad 3 2 1 gives 41, and the next key follows"
+  else
+    e2e_fail "$term: Alt + keypad 3 2 1 then z: $(e2e_capture keys | sed -n 21,23p)"
+  fi
+  # Alt with a keypad key is never Esc: Alt with keypad + is "+" (there is
+  # no Alt form of it), with keypad Enter Alt+Enter (1c00).
+  e2e_send keys M-KP+ M-KPEnter
+  if e2e_wait_for keys "#$((n + 5)) key 1c00 " 3000 >/dev/null &&
+      e2e_capture keys | grep -qF "Recent: 1c00 2b 7a "; then
+    e2e_pass "$term: Alt + keypad + and Alt + keypad Enter, no Esc"
+  else
+    e2e_fail "$term: Alt + keypad operators: $(e2e_capture keys | sed -n 21,23p)"
+  fi
+}
+
+for term in tmux-256color xterm-256color screen-256color xterm screen linux; do
+  e2e_run keys 80 25 "$term" "$BIN"
+  if e2e_wait_for keys "Ready." >/dev/null; then
+    probe_keypad "$term"
+    # Leave as an operator does, so that nothing is left behind.
+    e2e_send keys Escape
+    e2e_wait_for keys "Recent: 1b " >/dev/null
+    e2e_send keys Escape
+    e2e_expect_eq "$term: Esc Esc ends keyprobe" "$(e2e_exit_status keys)" 0
+  else
+    e2e_fail "$term: keyprobe did not start"
+  fi
+  e2e_kill_session keys
+done
 
 for term in tmux-256color xterm-256color; do
   e2e_run app 80 25 "$term" "$BIN"

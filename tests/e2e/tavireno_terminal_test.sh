@@ -4,7 +4,9 @@
 # to the closing message (the form, the selector, the progress window, the
 # message in the new language and its colours, the beep, both configuration
 # files and the data), Esc, the language already in force, /AUTO and
-# /AUTO /TAULES.
+# /AUTO /TAULES; the language applied with keypad Enter; the last screen
+# left standing after a run without arguments, a cleared one after a run
+# with arguments.
 #
 # usage: tavireno_terminal_test.sh TAVIRENO MKINSTALL CONVERSION_CHECK
 set -u
@@ -35,6 +37,24 @@ expect_check() {  # expect_check WHAT ARGS...
   fi
 }
 
+# expect_last_screen SESSION WHAT TEXT: after the program has ended, its last
+# screen is still on the terminal (it never used the alternate screen).
+expect_last_screen() {
+  if e2e_capture "$1" | grep -qF -- "$3"; then
+    e2e_pass "$2: the last screen stays after the exit"
+  else
+    e2e_fail "$2: the last screen is gone after the exit: $(e2e_capture "$1")"
+  fi
+}
+
+# expect_cleared_screen SESSION WHAT: nothing left on the terminal but the
+# line tmux adds under a finished program.
+expect_cleared_screen() {
+  local left
+  left=$(e2e_capture "$1" | grep -v '^Pane is dead' | tr -d ' \n')
+  e2e_expect_eq "$2: the screen is cleared at the exit" "$left" ""
+}
+
 expect_exit() {  # expect_exit SESSION WHAT
   e2e_expect_eq "$2" "$(e2e_exit_status "$1" "$SLOW")" 0
   e2e_kill_session "$1"
@@ -58,7 +78,8 @@ e2e_expect_eq "selector" "$(line change 16 | sed 's/ *$//')" \
 e2e_send change Right
 e2e_wait_for change "◄Castellà" >/dev/null && e2e_pass "Right picks Castellà" ||
   e2e_fail "Right picks Castellà"
-e2e_send change Enter
+# The keypad's Enter applies the language as Enter does.
+e2e_send change KPEnter
 
 # The progress window: a frame over rows 23 to 25, a file's label inside.
 if e2e_wait_for change "┌──────────────────────────────────────────────────────────────────────────────┐" "$SLOW" >/dev/null; then
@@ -87,7 +108,9 @@ e2e_expect_eq "message colours" "$(e2e_cell_colours "$(e2e_capture change -e | s
 e2e_expect_eq "beep" "$(e2e_tmux display -p -t change '#{window_bell_flag}')" 1
 e2e_expect_eq "still waiting for the key" "$(e2e_exit_status change 300)" running
 e2e_send change Enter
-expect_exit change "interactive change: exit code 0"
+e2e_expect_eq "interactive change: exit code 0" "$(e2e_exit_status change "$SLOW")" 0
+expect_last_screen change "interactive change" "Idioma per defecte:  Castellà"
+e2e_kill_session change
 e2e_expect_eq "Nuri.ini records SPA" "$(language_line "$NURI")" "Idioma=SPA"
 e2e_expect_eq "NuriTerm.ini records SPA" "$(language_line "$TERMINI")" "Idioma=SPA"
 expect_check "every file in Spanish" SPA
@@ -100,7 +123,9 @@ for how in Escape Enter; do
   e2e_wait_for same "Idioma por defecto: ◄Castellano" >/dev/null ||
     e2e_fail "$how: the form in Spanish"
   e2e_send same "$how"
-  expect_exit same "$how: exit code 0"
+  e2e_expect_eq "$how: exit code 0" "$(e2e_exit_status same "$SLOW")" 0
+  expect_last_screen same "$how" "Idioma por defecto:  Castellano"
+  e2e_kill_session same
   e2e_expect_eq "$how: configuration and data untouched" \
     "$(md5sum "$NURI" "$TERMINI" | cut -c1-32)$(log_lines)" "$before"
 done
@@ -112,7 +137,9 @@ e2e_wait_for auto "TAVIRENO versom 1.01" "$SLOW" >/dev/null && e2e_pass "/AUTO b
   e2e_fail "/AUTO banner in GLG"
 e2e_wait_for auto "Idioma que se aplica: GLG" >/dev/null && e2e_pass "/AUTO notice: language" ||
   e2e_fail "/AUTO notice: language"
-expect_exit auto "/AUTO exit code 0"
+e2e_expect_eq "/AUTO exit code 0" "$(e2e_exit_status auto "$SLOW")" 0
+expect_cleared_screen auto "/AUTO"
+e2e_kill_session auto
 expect_check "/AUTO: every file in Galician-Portuguese" GLG
 e2e_expect_eq "/AUTO: Nuri.ini" "$(language_line "$NURI")" "Idioma=GLG"
 
