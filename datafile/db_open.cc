@@ -186,8 +186,8 @@ namespace {
 // DbOpen up to its failure: 1002, 1003 and 0 as DbOpen gives them; any other
 // status with the entry free again (and `*index` 0), for the caller to end
 // the program or not.
-std::int16_t OpenEntry(std::int16_t file_number, std::string_view logical_name,
-                       void* record_area, std::size_t area_size) {
+std::int16_t OpenEntry(std::int16_t file_number, std::string_view logical_name, void* record_area,
+                       std::size_t area_size) {
   const std::int16_t slot = DbSlot(file_number);
   if (slot > 0) return kStatusAlreadyOpen;
   if (slot == 0) return kStatusTableFull;
