@@ -269,16 +269,16 @@ void SettleConverterRun(const std::string& language, bool keep_open) {
       tally.not_converted += not_converted - run.not_converted;
       run.records = records;
       run.not_converted = not_converted;
-      problem.reason = "its rewrites were not all committed (status " +
-                       std::to_string(run.lost_work_status) + "), and those were undone";
+      problem.reason = "rewrites were undone: a commit failed with status " +
+                       std::to_string(run.lost_work_status);
     } else {
       // Nothing can be read back: no record of the file is known to hold
       // the new text.
       tally.not_converted += run.records - run.not_converted;
       run.not_converted = run.records;
-      problem.reason = "its rewrites were not all committed (status " +
+      problem.reason = "rewrites were undone: a commit failed with status " +
                        std::to_string(run.lost_work_status) +
-                       "), and the file could not be read back (status " + std::to_string(st) + ")";
+                       ", and the file could not be read back (status " + std::to_string(st) + ")";
     }
     if (!keep_open) DbClose(row.file_number, &st);
     NoteProblem(row.path + std::string(": ") + problem.reason);
