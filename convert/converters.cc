@@ -240,6 +240,7 @@ void RunConverter(const ConverterRow& row, const std::string& language) {
   if (status != kStatusEndOfFile && !run.interrupted) {
     NoteProblem(std::string("the conversion of ") + row.path + " stopped with status " +
                 std::to_string(status) + " before the end of the file");
+    run.scan_status = status;
     if (MayHaveLostWork(status)) NoteLostWork(status);
   }
   // The rewrites are committed before the lock is given back: the next
@@ -257,9 +258,16 @@ void SettleConverterRun(const std::string& language, bool keep_open) {
   ConversionTally& tally = Tally();
   ConversionTally::FileProblem problem;
   problem.path = row.path;
-  if (run.lost_work_status != kStatusOk) {
+  if (run.NeedsCount()) {
     // Count what the file really holds: the rewrites of a failed commit
-    // were answered 0 and then undone together.
+    // were answered 0 and then undone together, and the records a scan
+    // that stopped early never reached are not converted either.
+    const std::string why = run.lost_work_status != kStatusOk
+                                ? "rewrites were undone: a commit failed with status " +
+                                      std::to_string(run.lost_work_status)
+                                : "the conversion stopped with status " +
+                                      std::to_string(run.scan_status) +
+                                      " before the end of the file";
     std::int64_t records = 0, not_converted = 0;
     std::int16_t st = kStatusOk;
     DbOpenIfPossible(row.file_number, Session().InstallRoot + row.path, RecordArea(row),
@@ -269,16 +277,17 @@ void SettleConverterRun(const std::string& language, bool keep_open) {
       tally.not_converted += not_converted - run.not_converted;
       run.records = records;
       run.not_converted = not_converted;
-      problem.reason = "rewrites were undone: a commit failed with status " +
-                       std::to_string(run.lost_work_status);
+      problem.reason = why;
     } else {
-      // Nothing can be read back: no record of the file is known to hold
-      // the new text.
-      tally.not_converted += run.records - run.not_converted;
-      run.not_converted = run.records;
-      problem.reason = "rewrites were undone: a commit failed with status " +
-                       std::to_string(run.lost_work_status) +
-                       ", and the file could not be read back (status " + std::to_string(st) + ")";
+      // The file cannot be read back to its end. After lost work no record
+      // of it is known to hold the new text; otherwise the scan's own count
+      // stands for what it reached.
+      if (run.lost_work_status != kStatusOk) {
+        tally.not_converted += run.records - run.not_converted;
+        run.not_converted = run.records;
+      }
+      problem.reason = why + ", and the file could not be read back to its end (status " +
+                       std::to_string(st) + ")";
     }
     if (!keep_open) DbClose(row.file_number, &st);
     NoteProblem(row.path + std::string(": ") + problem.reason);

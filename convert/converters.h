@@ -134,8 +134,13 @@ struct ConverterRun {
   // status the counts above cannot be trusted: the file must be counted
   // again (RecountFile).
   std::int16_t lost_work_status = 0;
+  // The status that ended the scan before the end of the file (records
+  // not reached); 0 when it reached the end (or was interrupted).
+  std::int16_t scan_status = 0;
   bool lock_refused = false;  // the lock file could not be used: nothing rewritten
   bool interrupted = false;   // a termination signal stopped the scan
+  // The file must be closed and counted again (SettleConverterRun).
+  bool NeedsCount() const { return lost_work_status != 0 || scan_status != 0; }
 };
 const ConverterRun& LastConverterRun();
 // Adds a status that may mean lost work to the last run (the driver's Close).
@@ -148,8 +153,8 @@ void NoteLostWork(std::int16_t status);
 [[nodiscard]] bool CountNotConverted(const ConverterRow& row, const std::string& language,
                                      std::int64_t* records, std::int64_t* not_converted);
 
-// After a run with lost work (`LastConverterRun().lost_work_status`) and
-// the file closed: opens it again (without the fatal open failure), counts
+// After a run that NeedsCount() (lost work, or a scan that stopped early)
+// and with the file closed: opens it again (without the fatal open failure), counts
 // what it really holds, and puts the true numbers into the tally in place
 // of what the scan had counted, with the file among `files`. A run whose
 // lock file could not be used, or that a signal interrupted, is recorded

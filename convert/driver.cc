@@ -65,11 +65,11 @@ void ConvertFile(const ConverterRow& row, const std::string& language) {
   SettleConverterRun(language, false);
 }
 
-// The menu file stays open for the whole run; after lost work it is closed
-// and opened again to be counted.
+// The menu file stays open for the whole run; after lost work, or a scan
+// that stopped early, it is closed and opened again to be counted.
 void ConvertMenuFile(const std::string& language) {
   ConvertMenu(language);
-  if (LastConverterRun().lost_work_status != kStatusOk) {
+  if (LastConverterRun().NeedsCount()) {
     std::int16_t status = 0;
     DbClose(kMenuFileNumber, &status);
   }

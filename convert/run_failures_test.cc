@@ -44,6 +44,11 @@ struct LostCommit {
   int signal_at_update = 0;
   int updates = 0;
   int signal = 0;
+  // The Get Next of `step_file` number `step_at` gives `step_status`.
+  std::int16_t step_file = 0;
+  int step_at = 0;
+  int steps = 0;
+  std::int16_t step_status = kStatusFileInUse;
 };
 LostCommit g_lost;
 RecordManagerEntry g_real = nullptr;
@@ -59,6 +64,10 @@ std::int16_t LosingEntry(std::int16_t op, void* block, void* data, std::uint32_t
   if (op == kOpUpdate && g_lost.signal_at_update > 0 &&
       ++g_lost.updates == g_lost.signal_at_update) {
     SetTerminationSignalForTesting(g_lost.signal);
+  }
+  if (op == kOpGetNext && g_lost.step_file != 0 && IsBlockOf(block, g_lost.step_file) &&
+      ++g_lost.steps == g_lost.step_at) {
+    return g_lost.step_status;
   }
   if (g_lost.file_number != 0 && IsBlockOf(block, g_lost.file_number)) {
     if (op == kOpClose) {
@@ -159,6 +168,26 @@ TEST_F(RunFailureTest, TheMenuFileIsCountedAgainAndStaysOpen) {
   EXPECT_EQ(Tally().files[0].not_converted, before);
   EXPECT_NE(Tally().files[0].reason.find("status 2"), std::string::npos);
   EXPECT_GE(DbSlot(kMenuFileNumber), 1) << "open again for the rest of the run";
+}
+
+// A scan that another program's lock stopped early: the records it never
+// reached count as not converted too, with the file named.
+TEST_F(RunFailureTest, AScanStoppedEarlyCountsTheRecordsItNeverReached) {
+  SetTerminalLanguage("SPA");
+  ASSERT_TRUE(StartProgram("/AUTO"));
+  g_lost.step_file = 148;  // TAULES\UVies
+  g_lost.step_at = 3;
+  EXPECT_EQ(RunDriver(), DriverOutcome::kConverted);
+  const long missing = NotHolding("TAULES\\UVies", "SPA");
+  ASSERT_GT(missing, 0);
+  ASSERT_EQ(Tally().files.size(), 1u);
+  EXPECT_EQ(Tally().files[0].path, "TAULES\\UVies");
+  EXPECT_EQ(Tally().files[0].not_converted, missing);
+  EXPECT_EQ(Tally().files[0].records,
+            static_cast<long>(ReadRecords(DataPath("TAULES\\UVies")).size()));
+  EXPECT_EQ(Tally().files[0].reason,
+            "the conversion stopped with status 85 before the end of the file");
+  EXPECT_EQ(Tally().not_converted, missing);
 }
 
 // A failed commit in an interactive run: the closing message names the
