@@ -12,8 +12,8 @@
 #     station converting the same installation at once: an orderly end within
 #     seconds with 128 + the signal's number, the lock freed, every record
 #     whole, the second station finishing the job.
-#  4. SIGTERM while the form waits for a key in a terminal: 143 and the
-#     message after the terminal is given back.
+#  4. SIGTERM and SIGHUP while the form waits for a key in a terminal: 143
+#     and 129, and the message after the terminal is given back.
 #  5. A calling program's window stack ("WinPush.tmp" with one record)
 #     survives a run byte for byte.
 #
@@ -148,18 +148,23 @@ done
 
 # --- 4. A signal while the form waits for a key --------------------------------------------
 if command -v tmux >/dev/null 2>&1; then
-  setup 50
   e2e_start_server
-  e2e_run app 80 25 tmux-256color "KELROOT='$KELROOT' KELTMP='$KELTMP' '$BIN'"
-  if e2e_wait_for app "Castell"; then
-    kill -TERM "$(e2e_pid app)"
-    e2e_expect_eq "SIGTERM at the form: exit 143" "$(e2e_exit_status app)" 143
-    e2e_wait_for_joined app "stopped by SIGTERM" && e2e_pass "the message after the terminal is back" ||
-      e2e_fail "no message"
-  else
-    e2e_fail "the form did not show"
-  fi
-  e2e_kill_session app
+  trap 'e2e_tmux kill-server >/dev/null 2>&1; rm -rf "$E2E_DIR" "$WORK"' EXIT
+  for signal in TERM HUP; do
+    setup 50
+    expected=$((128 + $(kill -l "$signal")))
+    e2e_run "app$signal" 80 25 tmux-256color "KELROOT='$KELROOT' KELTMP='$KELTMP' '$BIN'"
+    if e2e_wait_for "app$signal" "Castell"; then
+      kill -"$signal" "$(e2e_pid "app$signal")"
+      e2e_expect_eq "SIG$signal at the form: exit $expected" "$(e2e_exit_status "app$signal")" \
+        "$expected"
+      e2e_wait_for_joined "app$signal" "stopped by SIG$signal" &&
+        e2e_pass "SIG$signal: the message after the terminal is back" || e2e_fail "no message"
+    else
+      e2e_fail "the form did not show"
+    fi
+    e2e_kill_session "app$signal"
+  done
 else
   echo "skipped the terminal case: tmux is not installed"
 fi
