@@ -40,7 +40,7 @@ file_counts() { awk -v n="$2" '$1 == n {print $4, $6}' "$1"; }
 now_ms() { local t=${EPOCHREALTIME/./}; echo $((t / 1000)); }
 
 # --- 1. Full disk under one file -------------------------------------------------------
-for records in 300 3000; do
+for records in 300 1500; do
   setup "$records"
   LD_PRELOAD="$SHIM" KEL_TEST_FULL_FILE="UPaisos.dat-wal" "$BIN" /AUTO </dev/null \
     >"$WORK/out" 2>"$WORK/err"
@@ -107,7 +107,7 @@ all_locks_free() {
   return 0
 }
 for signal in TERM INT; do
-  setup 4000
+  setup 2000
   cp -a "$KELROOT/TERM01" "$KELROOT/TERM02"
   sed -i 's/TERM01\r$/TERM02\r/' "$KELROOT/TERM02/Sessio.ini"
   printf '\x11\x00\x00\x00%-15s' "$(hostname | cut -c1-15)" >"$KELROOT/TERM01/LOCKS.TMP"
