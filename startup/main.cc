@@ -69,7 +69,11 @@ void SelectConsoleForRun(bool automatic) {
 // records below them stay), the data files are committed and closed, the
 // terminal goes back to the shell, and the exit code is 128 + the signal's
 // number, as a shell reports a process killed by it.
+void EndAtWaitOnSignal();
+
 [[noreturn]] void EndOnSignal() {
+  // Once only: nothing below may end the run a second time from a wait.
+  UnregisterWaitHook(&EndAtWaitOnSignal);
   const int signal_number = TerminationSignal();
   while (Screen().WindowDepth > 0) WinPop();
   std::int16_t status = 0;

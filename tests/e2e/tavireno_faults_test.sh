@@ -27,6 +27,9 @@ CHECK=${3:?}
 SHIM=${4:?}
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
+# A sanitizer build needs its runtime first among the preloaded libraries.
+ASAN_RUNTIME=$(ldd "$BIN" 2>/dev/null | awk '/libasan/ {print $3; exit}')
+PRELOAD="${ASAN_RUNTIME:+$ASAN_RUNTIME:}$SHIM"
 
 setup() {  # setup RECORDS: a fresh installation, Spanish configured
   rm -rf "$WORK/inst" "$WORK/original"
@@ -42,7 +45,7 @@ now_ms() { local t=${EPOCHREALTIME/./}; echo $((t / 1000)); }
 # --- 1. Full disk under one file -------------------------------------------------------
 for records in 300 1500; do
   setup "$records"
-  LD_PRELOAD="$SHIM" KEL_TEST_FULL_FILE="UPaisos.dat-wal" "$BIN" /AUTO </dev/null \
+  LD_PRELOAD="$PRELOAD" KEL_TEST_FULL_FILE="UPaisos.dat-wal" "$BIN" /AUTO </dev/null \
     >"$WORK/out" 2>"$WORK/err"
   rc=$?
   e2e_expect_eq "full disk ($records records): exit 75" "$rc" 75
