@@ -140,9 +140,9 @@ TEST_F(RunFailureTest, AFailedCommitCountsTheFileWithWhatItReallyHolds) {
   EXPECT_EQ(tally.files[0].not_converted, before);
   EXPECT_NE(tally.files[0].reason.find("status 18"), std::string::npos) << tally.files[0].reason;
   EXPECT_EQ(tally.not_converted, before);
-  EXPECT_NE(con().output().find("NO S'HA CONVERTIT DEL TOT: TAULES\\UPaisos (" +
+  EXPECT_NE(con().output().find("NO SE HA CONVERTIDO DEL TODO: TAULES\\UPaisos (" +
                                 std::to_string(before) + " de " + std::to_string(records) +
-                                " registres)\r\nUNA NOVA EXECUCI\xE0 ACABA LA FEINA.\r\n"),
+                                " registros)\r\nUNA NUEVA EJECUCI\xE0N ACABA EL TRABAJO.\r\n"),
             std::string::npos)
       << con().output();
   EXPECT_EQ(Ini(Native("Nuri.ini"), "Usuari"), "SPA");
@@ -206,10 +206,11 @@ TEST_F(RunFailureTest, TheClosingMessageNamesEachFileNotConverted) {
   EXPECT_EQ(RunDriver(), DriverOutcome::kConfirmed);
   const std::string counts =
       "TAULES\\UVies (" + std::to_string(NotHolding("TAULES\\UVies", "SPA")) + " de " +
-      std::to_string(ReadRecords(DataPath("TAULES\\UVies")).size()) + " registres)";
-  EXPECT_NE(message_screen.find("NO S'HA CONVERTIT DEL TOT:"), std::string::npos) << message_screen;
+      std::to_string(ReadRecords(DataPath("TAULES\\UVies")).size()) + " registros)";
+  EXPECT_NE(message_screen.find("NO SE HA CONVERTIDO DEL TODO:"), std::string::npos)
+      << message_screen;
   EXPECT_NE(message_screen.find(counts), std::string::npos) << message_screen;
-  EXPECT_NE(message_screen.find("UNA NOVA EXECUCI\xE0 ACABA LA FEINA."), std::string::npos)
+  EXPECT_NE(message_screen.find("UNA NUEVA EJECUCI\xE0N ACABA EL TRABAJO."), std::string::npos)
       << message_screen;
   ASSERT_EQ(Tally().files.size(), 1u);
   EXPECT_EQ(Tally().files[0].not_converted, NotHolding("TAULES\\UVies", "SPA"));

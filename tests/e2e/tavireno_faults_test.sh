@@ -59,8 +59,8 @@ for records in 300 1500; do
     e2e_fail "full disk ($records records): $missing of $total not converted; the program said:"
     cat "$WORK/err"
   fi
-  if grep -qF "NO S'HA CONVERTIT DEL TOT: TAULES\\UPaisos ($missing de $total registres)" "$WORK/out" &&
-    grep -q "UNA NOVA EXECUCI" "$WORK/out" && grep -q "A new run finishes the job" "$WORK/err"; then
+  if grep -qF "NO SE HA CONVERTIDO DEL TODO: TAULES\\UPaisos ($missing de $total registros)" "$WORK/out" &&
+    grep -q "UNA NUEVA EJECUCI" "$WORK/out" && grep -q "A new run finishes the job" "$WORK/err"; then
     e2e_pass "full disk ($records records): the output names the file and says to run again"
   else
     e2e_fail "full disk ($records records): output"
