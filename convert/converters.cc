@@ -5,12 +5,15 @@
 #include <cstring>
 
 #include "datafile/db_file.h"
+#include "datafile/db_open.h"
 #include "datafile/lock_files.h"
+#include "platform/signals.h"
 #include "recman/recman.h"
 #include "screen/screen_buffer.h"
 #include "screen/windows.h"
 #include "util/dates.h"
 #include "util/fixed_text.h"
+#include "util/session_context.h"
 
 namespace kel {
 namespace {
@@ -83,6 +86,32 @@ void NoteProblem(const std::string& what) {
   if (Tally().first_problem.empty()) Tally().first_problem = what;
 }
 
+ConverterRun& LastRun() {
+  static ConverterRun run;
+  return run;
+}
+
+// Statuses after which the file may have lost rewrites that were answered
+// 0: the record manager reports a failed commit (I/O error, disk full) at
+// the next operation on the file, and from then on until it is closed.
+// Refusals of one record (locked, changed by another program, a key that
+// may not change) leave the others alone, and the re-read after them shows
+// what the record holds.
+bool MayHaveLostWork(std::int16_t status) {
+  switch (status) {
+    case kStatusOk:
+    case kStatusEndOfFile:
+    case kStatusDuplicateKey:
+    case kStatusKeyNotModifiable:
+    case kStatusConflict:
+    case kStatusRecordLocked:
+    case kStatusFileInUse:
+      return false;
+    default:
+      return true;
+  }
+}
+
 }  // namespace
 
 std::span<const ConverterRow> ConverterTable() { return kTable; }
@@ -125,21 +154,68 @@ ConversionTally& Tally() {
   return tally;
 }
 
-void ResetTally() { Tally() = ConversionTally(); }
+void ResetTally() {
+  Tally() = ConversionTally();
+  LastRun() = ConverterRun();
+}
+
+const ConverterRun& LastConverterRun() { return LastRun(); }
+
+void NoteLostWork(std::int16_t status) {
+  if (status != kStatusOk && LastRun().lost_work_status == kStatusOk) {
+    LastRun().lost_work_status = status;
+  }
+}
+
+bool CountNotConverted(const ConverterRow& row, const std::string& language, std::int64_t* records,
+                       std::int64_t* not_converted) {
+  const std::uint8_t* area = RecordArea(row);
+  const auto width = static_cast<std::size_t>(row.width);
+  const int source = SourceColumn(row, language);
+  *records = 0;
+  *not_converted = 0;
+  std::int16_t status = 0;
+  DbFind(row.file_number, 0, "", 1, &status);
+  while (status == 0) {
+    ++*records;
+    if (std::memcmp(area + row.current, area + source, width) != 0) ++*not_converted;
+    DbStep(row.file_number, 1, &status);
+  }
+  return status == kStatusEndOfFile;
+}
 
 void RunConverter(const ConverterRow& row, const std::string& language) {
   std::uint8_t* const area = RecordArea(row);
   const auto width = static_cast<std::size_t>(row.width);
   const int source = SourceColumn(row, language);
+  ConverterRun& run = LastRun();
+  run = ConverterRun();
+  run.row = &row;
 
   WinLocate(1, 2);
   WriteText(row.label);
   std::string progress_line(kProgressWidth, ' ');
-  if (row.lock != nullptr) (void)LockFile(row.lock);
+  if (row.lock != nullptr && LockFile(row.lock) != 0) {
+    // A file that has a lock is never rewritten without it: another station
+    // could be converting or changing it at this very moment.
+    run.lock_refused = true;
+    NoteProblem(std::string(row.path) + " was not converted: its lock file " +
+                LockFiles().LastProblem);
+    (void)CountNotConverted(row, language, &run.records, &run.not_converted);
+    Tally().records += run.records;
+    Tally().not_converted += run.not_converted;
+    return;
+  }
 
   std::int16_t status = 0;
   DbFind(row.file_number, 0, "", 1, &status);
   while (status == 0) {
+    // A termination signal ends the scan between two records: every record
+    // is either rewritten whole or not at all.
+    if (TerminationSignal() != 0) {
+      run.interrupted = true;
+      break;
+    }
     progress_line = ProgressText(DbKeyText(row.file_number), row.key_shown);
     WinLocate(1, 11);
     WriteText(progress_line);
@@ -148,26 +224,85 @@ void RunConverter(const ConverterRow& row, const std::string& language) {
     std::int16_t update_status = 0;
     DbUpdate(row.file_number, &update_status);
     ++Tally().records;
+    ++run.records;
+    if (MayHaveLostWork(update_status)) NoteLostWork(update_status);
     // After the rewrite the area holds the record as stored (re-read after
     // a failure): a record that another program rewrote meanwhile with the
     // same text is converted all the same.
     if (std::memcmp(area + row.current, area + source, width) != 0) {
       ++Tally().not_converted;
+      ++run.not_converted;
       NoteProblem(std::string("a record of ") + row.path + " could not be rewritten (status " +
                   std::to_string(update_status) + ")");
     }
     DbStep(row.file_number, 1, &status);
   }
-  if (status != 9) {
+  if (status != kStatusEndOfFile && !run.interrupted) {
     NoteProblem(std::string("the conversion of ") + row.path + " stopped with status " +
                 std::to_string(status) + " before the end of the file");
+    run.scan_status = status;
+    if (MayHaveLostWork(status)) NoteLostWork(status);
   }
   // The rewrites are committed before the lock is given back: the next
   // station must find them in the file. Committing also frees the file for
   // other programs' writes while it stays open (the menu file does, to the
-  // end of the run).
-  (void)FlushRecordManager();
+  // end of the run). A failed commit undoes rewrites that were answered 0.
+  NoteLostWork(FlushRecordManager());
   if (row.lock != nullptr) (void)UnlockFile(row.lock);
+}
+
+void SettleConverterRun(const std::string& language, bool keep_open) {
+  ConverterRun& run = LastRun();
+  if (run.row == nullptr) return;
+  const ConverterRow& row = *run.row;
+  ConversionTally& tally = Tally();
+  ConversionTally::FileProblem problem;
+  problem.path = row.path;
+  if (run.NeedsCount()) {
+    // Count what the file really holds: the rewrites of a failed commit
+    // were answered 0 and then undone together, and the records a scan
+    // that stopped early never reached are not converted either.
+    const std::string why = run.lost_work_status != kStatusOk
+                                ? "rewrites were undone: a commit failed with status " +
+                                      std::to_string(run.lost_work_status)
+                                : "the conversion stopped with status " +
+                                      std::to_string(run.scan_status) +
+                                      " before the end of the file";
+    std::int64_t records = 0, not_converted = 0;
+    std::int16_t st = kStatusOk;
+    DbOpenIfPossible(row.file_number, Session().InstallRoot + row.path, RecordArea(row),
+                     kRecordAreaSize, &st);
+    if (st == kStatusOk && CountNotConverted(row, language, &records, &not_converted)) {
+      tally.records += records - run.records;
+      tally.not_converted += not_converted - run.not_converted;
+      run.records = records;
+      run.not_converted = not_converted;
+      problem.reason = why;
+    } else {
+      // The file cannot be read back to its end. After lost work no record
+      // of it is known to hold the new text; otherwise the scan's own count
+      // stands for what it reached.
+      if (run.lost_work_status != kStatusOk) {
+        tally.not_converted += run.records - run.not_converted;
+        run.not_converted = run.records;
+      }
+      problem.reason = why + ", and the file could not be read back to its end (status " +
+                       std::to_string(st) + ")";
+    }
+    if (!keep_open) DbClose(row.file_number, &st);
+    NoteProblem(row.path + std::string(": ") + problem.reason);
+  } else if (run.lock_refused) {
+    problem.reason = "its lock file " + LockFiles().LastProblem;
+  } else if (run.interrupted) {
+    problem.reason = "the run was interrupted";
+  } else if (run.not_converted == 0) {
+    return;
+  } else {
+    problem.reason = "some records could not be rewritten";
+  }
+  problem.records = run.records;
+  problem.not_converted = run.not_converted;
+  tally.files.push_back(std::move(problem));
 }
 
 void ConvertMenu(const std::string& language) { RunConverter(kTable[0], language); }

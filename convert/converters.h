@@ -54,6 +54,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kel {
 
@@ -111,9 +112,56 @@ struct ConversionTally {
   std::int64_t records = 0;        // records reached
   std::int64_t not_converted = 0;  // of those, still not holding the chosen column
   std::string first_problem;       // the first problem, as a sentence
+  // Each file that was not converted completely, in the order of the run.
+  struct FileProblem {
+    std::string path;  // the logical path ("TAULES\UPaisos")
+    std::int64_t records = 0;
+    std::int64_t not_converted = 0;
+    std::string reason;  // a sentence, without the path
+  };
+  std::vector<FileProblem> files;
 };
 ConversionTally& Tally();
 void ResetTally();
+
+// What the last RunConverter call saw of its file, read by the driver when
+// it closes the file.
+struct ConverterRun {
+  const ConverterRow* row = nullptr;
+  std::int64_t records = 0;        // records reached
+  std::int64_t not_converted = 0;  // of those, seen not holding the chosen column
+  // The first status that may mean acknowledged rewrites were lost (a
+  // failed commit surfaces at a later Update or Get Next, at the commit
+  // after the scan, or at Close); 0 when there was none. After such a
+  // status the counts above cannot be trusted: the file must be counted
+  // again (RecountFile).
+  std::int16_t lost_work_status = 0;
+  // The status that ended the scan before the end of the file (records
+  // not reached); 0 when it reached the end (or was interrupted).
+  std::int16_t scan_status = 0;
+  bool lock_refused = false;  // the lock file could not be used: nothing rewritten
+  bool interrupted = false;   // a termination signal stopped the scan
+  // The file must be closed and counted again (SettleConverterRun).
+  bool NeedsCount() const { return lost_work_status != 0 || scan_status != 0; }
+};
+const ConverterRun& LastConverterRun();
+// Adds a status that may mean lost work to the last run (the driver's Close).
+void NoteLostWork(std::int16_t status);
+
+// Reads the open file of `row` in key-0 order, rewriting nothing, and
+// counts its records and those whose CurrentText is not the column that
+// `language` selects. false when the scan did not reach the end of the file
+// (the counts then cover what was read).
+[[nodiscard]] bool CountNotConverted(const ConverterRow& row, const std::string& language,
+                                     std::int64_t* records, std::int64_t* not_converted);
+
+// After a run that NeedsCount() (lost work, or a scan that stopped early)
+// and with the file closed: opens it again (without the fatal open failure), counts
+// what it really holds, and puts the true numbers into the tally in place
+// of what the scan had counted, with the file among `files`. A run whose
+// lock file could not be used, or that a signal interrupted, is recorded
+// there too. The file is left open only when `keep_open` (the menu file).
+void SettleConverterRun(const std::string& language, bool keep_open);
 
 // One conversion of `row`'s file to `language`. Preconditions: the file is
 // open under its file number with RecordArea(row) registered; the window
@@ -122,7 +170,12 @@ void ResetTally();
 // station holds it) and released after the last write. Every record
 // reached is rewritten, also when it holds the chosen text already; a
 // failed rewrite leaves that record as it was and the scan goes on; any
-// status other than 0 from positioning or stepping ends the scan.
+// status other than 0 from positioning or stepping ends the scan, and so
+// does a termination signal (at the record boundary). The rewrites are
+// committed before the lock is released, and the commit's status is
+// checked. A file whose lock file cannot be used (a directory in its
+// place, no write permission) is not rewritten at all: a file with a lock
+// is never rewritten without it. LastConverterRun() tells what happened.
 void RunConverter(const ConverterRow& row, const std::string& language);
 
 // The nineteen converters, as entries into RunConverter.

@@ -1,11 +1,15 @@
 #include "convert/driver.h"
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "convert/converters.h"
 #include "convert/language_text.h"
 #include "datafile/db_file.h"
 #include "datafile/db_open.h"
+#include "platform/signals.h"
+#include "recman/recman.h"
 #include "screen/form_dialog.h"
 #include "screen/keyboard.h"
 #include "screen/message_box.h"
@@ -26,6 +30,11 @@ constexpr char kSubtitle[] = "Localitzaci\xA2 aplicacions KEL";
 constexpr char kInstallationNotice[] = "Instal\xFAlaci\xA2: ";
 constexpr char kLanguageNotice[] = "Idioma que s'aplica: ";
 constexpr char kChangedMessage[] = "S'HA CANVIAT L'IDIOMA PER DEFECTE A ";
+// A file whose records do not all hold the new text, and what to do.
+constexpr char kIncompleteNotice[] = "NO S'HA CONVERTIT DEL TOT: ";
+constexpr char kOfNotice[] = " de ";
+constexpr char kRecordsNotice[] = " registres";
+constexpr char kRunAgainNotice[] = "UNA NOVA EXECUCI\xE0 ACABA LA FEINA.";
 
 // The menu file's record: the program's entry name and the title in the
 // current language.
@@ -48,8 +57,34 @@ void OpenConverted(const ConverterRow& row) {
 void ConvertFile(const ConverterRow& row, const std::string& language) {
   OpenConverted(row);
   ConverterOf(row)(language);
+  // Close commits what is still pending: its status is the last word on
+  // whether the rewrites are in the file.
   std::int16_t status = 0;
   DbClose(row.file_number, &status);
+  NoteLostWork(status);
+  SettleConverterRun(language, false);
+}
+
+// The menu file stays open for the whole run; after lost work, or a scan
+// that stopped early, it is closed and opened again to be counted.
+void ConvertMenuFile(const std::string& language) {
+  ConvertMenu(language);
+  if (LastConverterRun().NeedsCount()) {
+    std::int16_t status = 0;
+    DbClose(kMenuFileNumber, &status);
+  }
+  SettleConverterRun(language, true);
+}
+
+// The files that were not converted completely, one line each
+// ("TAULES\UPaisos (298 de 298 registres)"), in the session language.
+std::vector<std::string> IncompleteFiles() {
+  std::vector<std::string> lines;
+  for (const ConversionTally::FileProblem& f : Tally().files) {
+    lines.push_back(f.path + " (" + std::to_string(f.not_converted) + Translate(kOfNotice) +
+                    std::to_string(f.records) + Translate(kRecordsNotice) + ")");
+  }
+  return lines;
 }
 
 void WriteLanguage(const std::string& path, const char* section, const std::string& value) {
@@ -128,8 +163,10 @@ void RunConversion() {
   }
   const bool window_open = Screen().WindowDepth > depth_before;
 
-  ConvertMenu(language);
+  ConvertMenuFile(language);
   for (const ConverterRow& row : ConversionFileList()) {
+    // A termination signal: no further file is begun.
+    if (TerminationSignal() != 0) break;
     if (row.code_table || !Driver().TablesOnly) ConvertFile(row, language);
   }
 
@@ -137,6 +174,15 @@ void RunConversion() {
   // Only a window that was opened is closed: a refused one must not take
   // another window with it.
   if (window_open) WinPop();
+  // Interrupted: the language is not recorded, the program ends (main.cc).
+  if (TerminationSignal() != 0) return;
+
+  if (automatic && !Tally().files.empty()) {
+    for (const std::string& line : IncompleteFiles()) {
+      ConsolePrintLine(Translate(kIncompleteNotice) + line);
+    }
+    ConsolePrintLine(Translate(kRunAgainNotice));
+  }
 
   WriteLanguage(Session().InstallRoot + "Nuri.ini", "Usuari", language);
   WriteLanguage(Session().TempDir + "NuriTerm.ini", "Sistema", language);
@@ -158,11 +204,22 @@ DriverOutcome RunDriver() {
   if (LanguageFieldValue() == Session().SessionLanguage) return DriverOutcome::kNothingChanged;
 
   RunConversion();
+  if (TerminationSignal() != 0) return DriverOutcome::kInterrupted;
   RefreshTitle();
   ClearScreen();
   PaintFormNow(kLanguageForm);
   // Built after the session took the new language, so it reads in it.
-  (void)AcknowledgeMessage(Translate(kChangedMessage) + LanguageFieldValue());
+  std::string message = Translate(kChangedMessage) + LanguageFieldValue();
+  const std::vector<std::string> incomplete = IncompleteFiles();
+  if (!incomplete.empty()) {
+    message += ". " + Translate(kIncompleteNotice);
+    for (std::size_t i = 0; i < incomplete.size(); ++i) {
+      if (i > 0) message += ", ";
+      message += incomplete[i];
+    }
+    message += ". " + Translate(kRunAgainNotice);
+  }
+  (void)AcknowledgeMessage(message);
   return DriverOutcome::kConfirmed;
 }
 

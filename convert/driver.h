@@ -53,6 +53,7 @@ enum class DriverOutcome : std::int8_t {
   kNothingChanged,  // Esc, or the language already in force
   kConverted,       // unattended run
   kConfirmed,       // interactive run: converted, recorded and confirmed
+  kInterrupted,     // a termination signal stopped the conversion
 };
 
 // Runs the driver once (after the form file is loaded and
@@ -68,7 +69,12 @@ enum class DriverOutcome : std::int8_t {
 //      text at offset 20 of the record last read, trailing blanks removed,
 //      with one blank before and after;
 //   5. a cleared screen, form 1 painted again, and the closing message at
-//      row 12 (a beep, typed-ahead keys discarded, one key awaited).
+//      row 12 (a beep, typed-ahead keys discarded, one key awaited). When
+//      files were not converted completely the message names each one with
+//      its counts ("NO S'HA CONVERTIT DEL TOT: TAULES\UPaisos (298 de 298
+//      registres)") and says that a new run finishes the job.
+// A termination signal during the conversion ends it with kInterrupted
+// after step 4's RunConversion, with nothing recorded and no message.
 DriverOutcome RunDriver();
 
 // The conversion itself, with `AutoMode`, `TablesOnly` and the language
@@ -83,9 +89,17 @@ DriverOutcome RunDriver();
 //   - ConvertMenu on the open menu file, then each code table and (unless
 //     `TablesOnly`) each data file of ConversionFileList: opened, converted,
 //     closed;
-//   - the window closed, `Idioma` written to InstallRoot + "Nuri.ini"
-//     [Usuari] and then to TempDir + "NuriTerm.ini" [Sistema] (the whole
-//     value of the language field), and `SessionLanguage` set to it.
+//   - each file's Close is checked, and a file whose commit failed is
+//     opened again and counted (converters.h, SettleConverterRun);
+//   - the window closed; unattended, a line "NO S'HA CONVERTIT DEL TOT: "
+//     + path + counts for each file not converted completely, then "UNA
+//     NOVA EXECUCIÓ ACABA LA FEINA."; `Idioma` written to InstallRoot +
+//     "Nuri.ini" [Usuari] and then to TempDir + "NuriTerm.ini" [Sistema]
+//     (the whole value of the language field, also after an incomplete
+//     conversion, so that /AUTO applies it again), and `SessionLanguage`
+//     set to it;
+//   - a termination signal (platform/signals.h) stops the scan at a record
+//     boundary; no further file is begun and nothing is recorded.
 void RunConversion();
 
 }  // namespace kel

@@ -181,17 +181,16 @@ std::string OwnerName() {
   return name;
 }
 
-void DbOpen(std::int16_t file_number, std::string_view logical_name, void* record_area,
-            std::size_t area_size, std::int16_t* status) {
+namespace {
+
+// DbOpen up to its failure: 1002, 1003 and 0 as DbOpen gives them; any other
+// status with the entry free again (and `*index` 0), for the caller to end
+// the program or not.
+std::int16_t OpenEntry(std::int16_t file_number, std::string_view logical_name, void* record_area,
+                       std::size_t area_size) {
   const std::int16_t slot = DbSlot(file_number);
-  if (slot > 0) {
-    *status = kStatusAlreadyOpen;
-    return;
-  }
-  if (slot == 0) {
-    *status = kStatusTableFull;
-    return;
-  }
+  if (slot > 0) return kStatusAlreadyOpen;
+  if (slot == 0) return kStatusTableFull;
   const auto index = static_cast<std::size_t>(-slot);
   OpenFileEntry& e = DataFiles().OpenFileTable[index];
   FreeEntry(&e);
@@ -210,8 +209,7 @@ void DbOpen(std::int16_t file_number, std::string_view logical_name, void* recor
       if (e.RecordCapacity < static_cast<std::size_t>(record_length)) {
         e.RecordTail.assign(static_cast<std::size_t>(record_length) - e.RecordCapacity, ' ');
       }
-      *status = kStatusOk;
-      return;
+      return kStatusOk;
     }
     // Records this long cannot pass through the data buffer.
     std::uint32_t no_data = 0;
@@ -219,10 +217,23 @@ void DbOpen(std::int16_t file_number, std::string_view logical_name, void* recor
                           0);
     st = kStatusInvalidRecordLength;
   }
-  OpenFailure(logical_name, st);
-  // Only when the exit hook returned (tests): no half-open entry stays.
-  if (DataFiles().OpenFileTable[index].FileNumber == file_number) FreeEntry(&e);
-  *status = st;
+  FreeEntry(&e);
+  return st;
+}
+
+}  // namespace
+
+void DbOpen(std::int16_t file_number, std::string_view logical_name, void* record_area,
+            std::size_t area_size, std::int16_t* status) {
+  *status = OpenEntry(file_number, logical_name, record_area, area_size);
+  if (*status == kStatusOk || *status == kStatusAlreadyOpen || *status == kStatusTableFull) return;
+  OpenFailure(logical_name, *status);
+  // Only when the exit hook returned (tests).
+}
+
+void DbOpenIfPossible(std::int16_t file_number, std::string_view logical_name, void* record_area,
+                      std::size_t area_size, std::int16_t* status) {
+  *status = OpenEntry(file_number, logical_name, record_area, area_size);
 }
 
 void DbClose(std::int16_t file_number, std::int16_t* status) {
@@ -239,7 +250,11 @@ void DbClose(std::int16_t file_number, std::int16_t* status) {
       static_cast<std::size_t>(std::max(e.RecordLength, 0)), kDataBufferSize));
   *status = RecordManager()(kOpClose, e.PositionBlock, t.data, &data_length, t.key,
                             static_cast<std::uint8_t>(kMaxKeyLength), 0);
-  if (*status == kStatusOk) FreeEntry(&e);
+  // The record manager closes the open whatever it reports (a failed
+  // commit's status comes back here, with the file closed all the same), so
+  // the entry goes too: kept, it would answer 1002 to a new open and 3 to
+  // everything else.
+  FreeEntry(&e);
 }
 
 void DbResetAll(std::int16_t* status) {
@@ -248,7 +263,8 @@ void DbResetAll(std::int16_t* status) {
   std::uint32_t data_length = 0;
   *status = RecordManager()(kOpReset, ScratchBlock(), t.data, &data_length, t.key, 0, 0);
   std::memset(ScratchBlock(), 0, kPositionBlockSize);
-  if (*status != kStatusOk) return;
+  // Reset closes every open even when it reports a failure (the first
+  // failed commit): no entry stays behind.
   DataFileState& s = DataFiles();
   for (int i = 1; i <= kMaxOpenFiles; ++i) FreeEntry(&s.OpenFileTable[static_cast<std::size_t>(i)]);
 }

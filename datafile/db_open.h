@@ -83,12 +83,23 @@ std::string OwnerName();
 void DbOpen(std::int16_t file_number, std::string_view logical_name, void* record_area,
             std::size_t area_size, std::int16_t* status);
 
+// DbOpen without the open failure: any status other than 0, 1002 and 1003
+// is returned to the caller, the entry free and nothing shown (for a second
+// look at a file whose conversion failed, where a file that cannot be read
+// must not end the program).
+void DbOpenIfPossible(std::int16_t file_number, std::string_view logical_name, void* record_area,
+                      std::size_t area_size, std::int16_t* status);
+
 // Closes the file and frees its entry. *status: 3 when the number is not
-// open, else the Close status (the entry stays in use when it is not 0).
+// open, else the Close status. The record manager closes the open whatever
+// it reports, so the entry is freed on every status: a non-zero one (2 or
+// 18 from a commit that failed, its work undone) tells the caller that
+// rewrites it was told had succeeded are not in the file.
 void DbClose(std::int16_t file_number, std::int16_t* status);
 
-// Releases everything the program holds in the record manager (Reset) and,
-// when that succeeds, frees every entry. *status: the Reset status.
+// Releases everything the program holds in the record manager (Reset) and
+// frees every entry, whatever the status. *status: the Reset status (the
+// first failed commit among the files it closed).
 void DbResetAll(std::int16_t* status);
 
 }  // namespace kel

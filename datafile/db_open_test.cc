@@ -99,6 +99,33 @@ TEST_F(DbOpenTest, AMissingFileIsCreatedFromItsDictionaryUnderTheInstallation) {
   EXPECT_EQ(DataFiles().OpenFileTable[static_cast<std::size_t>(DbSlot(1))].RecordLength, 20);
 }
 
+// A dictionary with file flag 0x400 whose key numbers were given by hand
+// (not 0..n-1, one of them beyond a signed byte): the file made from it is
+// used by the order of its keys, as the layer counts them.
+TEST_F(DbOpenTest, ADictionaryWithManualKeyNumbersGivesKeysNumberedByOrder) {
+  std::string dictionary = TestFileSpec{12, 4096, {{{1, 3, 0x3}}, {{4, 2, 0x3}}}, ""}.Bytes();
+  dictionary[10] = 0x00;
+  dictionary[11] = 0x04;  // file flag 0x400
+  dictionary[16 + 14] = 7;
+  dictionary[32 + 14] = static_cast<char>(200);
+  WriteDictionary("M", std::string(1, static_cast<char>(dictionary.size())) + '\0' + dictionary);
+  std::int16_t st = -1;
+  DbOpen(1, root() + "M", area_, sizeof area_, &st);
+  ASSERT_EQ(st, kStatusOk);
+  DbClose(1, &st);
+  Insert(root() + "M.dat", {Rec("BBB11", 12), Rec("AAA22", 12)});
+  DbOpen(1, root() + "M", area_, sizeof area_, &st);
+  ASSERT_EQ(st, kStatusOk);
+  DbFind(1, 0, "", 1, &st);
+  EXPECT_EQ(st, kStatusOk);
+  EXPECT_EQ(std::string(area_, 5), "AAA22");
+  DbFind(1, 1, "", 1, &st);
+  EXPECT_EQ(st, kStatusOk);
+  EXPECT_EQ(std::string(area_, 5), "BBB11");
+  DbFind(1, 2, "", 1, &st);
+  EXPECT_EQ(st, kStatusNoSuchKey);
+}
+
 // Every way the open can fail ends the same way: message, beep, the data
 // files released, a key, exit code 3.
 TEST_F(DbOpenTest, AnOpenThatCannotCompleteShowsWhyReleasesEverythingAndExitsNonZero) {
@@ -200,21 +227,36 @@ TEST_F(DbOpenTest, AFileHeldExclusivelyElsewhereIsWaitedForInThreeSecondSteps) {
   peer.Send("exit");
 }
 
-TEST_F(DbOpenTest, CloseAndResetFreeEntriesOnlyWhenTheRecordManagerConfirms) {
+// The record manager closes the file also when Close or Reset reports a
+// failed commit: the entry goes, and the number can be opened again and
+// used (no dead entry answering 1002 to the open and 3 to the rest).
+TEST_F(DbOpenTest, AFailingCloseOrResetFreesTheEntryForANewOpen) {
   ASSERT_EQ(CreateFile(root() + "T.dat", SampleSpec()), kStatusOk);
-  std::int16_t st = -1;
-  DbOpen(1, root() + "T", area_, sizeof area_, &st);
-  Recorder rec;
-  for (std::int16_t failure : {kStatusIoError, kStatusOk}) {
-    if (failure != kStatusOk) rec.FailNext(kOpClose, failure);
-    DbClose(1, &st);
+  for (std::int16_t failure : {kStatusIoError, kStatusDiskFull, kStatusOk}) {
+    std::int16_t st = -1;
+    DbOpen(1, root() + "T", area_, sizeof area_, &st);
+    ASSERT_EQ(st, kStatusOk);
+    {
+      Recorder rec;
+      // Answered as the record manager answers after a failed commit.
+      if (failure != kStatusOk) rec.FailNext(kOpClose, failure);
+      DbClose(1, &st);
+    }
     EXPECT_EQ(st, failure);
-    EXPECT_EQ(DbSlot(1) >= 1, failure != kStatusOk) << "a failed Close keeps the entry";
+    EXPECT_LT(DbSlot(1), 1) << failure;
+    DbOpen(1, root() + "T", area_, sizeof area_, &st);
+    EXPECT_EQ(st, kStatusOk) << failure;
+    DbFind(1, 0, "", 1, &st);
+    EXPECT_NE(st, kStatusFileNotOpen) << failure;
     DbOpen(2, root() + "T", area_, sizeof area_, &st);
-    if (failure != kStatusOk) rec.FailNext(kOpReset, failure);
-    DbResetAll(&st);
+    {
+      Recorder rec;
+      if (failure != kStatusOk) rec.FailNext(kOpReset, failure);
+      DbResetAll(&st);
+    }
     EXPECT_EQ(st, failure);
-    EXPECT_EQ(DbSlot(2) >= 1, failure != kStatusOk) << "a failed Reset keeps the table";
+    EXPECT_LT(DbSlot(1), 1) << failure;
+    EXPECT_LT(DbSlot(2), 1) << failure;
   }
 }
 

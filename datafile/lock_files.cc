@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "datafile/notices.h"
+#include "platform/signals.h"
 #include "screen/keyboard.h"
 #include "screen/message_box.h"
 #include "screen/windows.h"
@@ -132,12 +133,23 @@ bool RangesOverlap(const LockRecord& r, std::string_view start, std::string_view
 
 enum class Attempt { kGranted, kConflict, kNoFile };
 
+// The lock file's name as the operator finds it under the installation.
+std::string LockFileLabel(std::string_view file_name) {
+  return std::string(kLockDirectoryName) + "\\" + std::string(file_name);
+}
+
+void NoteLockProblem(std::string_view file_name, const std::string& why) {
+  LockFiles().LastProblem = LockFileLabel(file_name) + ": " + why;
+}
+
 // One opening of the lock file: scan, free stale records, decide, write.
 Attempt TryLock(std::string_view file_name, char type, std::string_view start,
                 std::string_view end) {
   const LockFileState& s = LockFiles();
   File f;
-  if (!OpenLockFile(Session().InstallRoot + kLockDirectoryName, file_name, &f)) {
+  std::string why;
+  if (!OpenLockFile(Session().InstallRoot + kLockDirectoryName, file_name, &f, &why)) {
+    NoteLockProblem(file_name, why);
     return Attempt::kNoFile;
   }
   const std::int64_t size = f.Size();
@@ -174,7 +186,10 @@ Attempt TryLock(std::string_view file_name, char type, std::string_view start,
     }
   }
   if (conflict) return Attempt::kConflict;
-  if (!WriteRecord(&f, w, NewRecord(s, type, start, end))) return Attempt::kNoFile;
+  if (!WriteRecord(&f, w, NewRecord(s, type, start, end))) {
+    NoteLockProblem(file_name, "the lock record could not be written (disk full or I/O error)");
+    return Attempt::kNoFile;
+  }
   return Attempt::kGranted;
 }
 
@@ -253,6 +268,12 @@ void StationIdentity() {
 }
 
 bool OpenLockFile(std::string_view directory, std::string_view file_name, File* file) {
+  std::string why;
+  return OpenLockFile(directory, file_name, file, &why);
+}
+
+bool OpenLockFile(std::string_view directory, std::string_view file_name, File* file,
+                  std::string* why) {
   const std::string dir(directory);
   const std::string path = dir + "\\" + std::string(file_name);
   bool made_directory = false;
@@ -262,9 +283,31 @@ bool OpenLockFile(std::string_view directory, std::string_view file_name, File* 
     if (r == FileResult::kNotFound && !made_directory) {
       made_directory = true;
       if (MakeDirectory(dir)) continue;
+      *why = "its directory does not exist and cannot be created";
       return false;
     }
-    if (r != FileResult::kBusy) return false;
+    switch (r) {
+      case FileResult::kBusy:
+        break;
+      case FileResult::kDenied:
+        // Both come back as "denied": a directory of that name, or a file
+        // that another station created without write permission for this
+        // one.
+        *why = DirectoryExists(path) ? "a directory stands in its place"
+                                     : "permission denied (this station may not write it)";
+        return false;
+      case FileResult::kNotFound:
+        *why = "its directory cannot be reached";
+        return false;
+      default:
+        *why = "input/output error";
+        return false;
+    }
+    // A termination signal ends the wait: the caller gives up in order.
+    if (TerminationSignal() != 0) {
+      *why = "the wait for it was interrupted by a termination signal";
+      return false;
+    }
     CurrentEnv().SleepMillis(BusyFilePause());
   }
 }
@@ -278,9 +321,14 @@ std::int16_t LockRequest(std::string_view name, std::string_view type, std::stri
   const char mode = AsciiUpper(std::string_view(&LockFiles().LockWaitMode, 1))[0];
   int shown = 0;
   Attempt outcome;
+  LockFiles().LastProblem.clear();
   for (;;) {
     outcome = TryLock(file_name, kind, start, end);
     if (outcome != Attempt::kConflict || mode == 'S') break;
+    if (TerminationSignal() != 0) {
+      NoteLockProblem(file_name, "the wait for another station's lock was interrupted");
+      break;
+    }
     if (shown < 2) ++shown;
     if (shown == 1) {
       std::string notice = LockFileNotice();
@@ -307,7 +355,12 @@ std::int16_t UnlockFile(std::string_view name) {
   StationIdentity();
   const LockFileState& s = LockFiles();
   File f;
-  if (!OpenLockFile(Session().InstallRoot + kLockDirectoryName, file_name, &f)) return -1;
+  std::string why;
+  LockFiles().LastProblem.clear();
+  if (!OpenLockFile(Session().InstallRoot + kLockDirectoryName, file_name, &f, &why)) {
+    NoteLockProblem(file_name, why);
+    return -1;
+  }
   const std::int64_t size = f.Size();
   const std::size_t count = size > 0 ? static_cast<std::size_t>(size) / kLockRecordSize : 0;
   bool found = false;

@@ -64,6 +64,10 @@ struct LockFileState {
   // lets the operator give up with Esc; anything else waits. Starts as a
   // zero byte.
   char LockWaitMode = '\0';
+  // Why the last LockRequest or UnlockFile could not use its lock file:
+  // the file's name under the installation ("LOCKS\RConcept.lck") and the
+  // system's reason; empty after one that could.
+  std::string LastProblem;
 };
 
 LockFileState& LockFiles();
@@ -95,6 +99,10 @@ std::int32_t LockClockAt(const LocalTime& t);
 // when the file cannot be opened for any other reason (no permission, a
 // directory that cannot be created).
 [[nodiscard]] bool OpenLockFile(std::string_view directory, std::string_view file_name, File* file);
+// The same; on false `*why` says why in the system's words ("permission
+// denied", "a directory stands in its place", ...).
+[[nodiscard]] bool OpenLockFile(std::string_view directory, std::string_view file_name, File* file,
+                                std::string* why);
 
 // Takes a lock of `type` ("F" whole file, "K" key range; either case) on
 // `name` (trailing blanks ignored) for this station, with the range `start`
@@ -103,7 +111,9 @@ std::int32_t LockClockAt(const LocalTime& t);
 // another station's live lock is waited for (the notice on row 24 shown
 // once, pauses of 1 to 1,001 ms), unless `LockWaitMode` says otherwise.
 // Returns 0 granted, -1 not granted: mode "S" with a conflict, Esc in mode
-// "P", a type other than F or K, or a lock file that cannot be opened.
+// "P", a type other than F or K, a lock file that cannot be opened or
+// written (`LastProblem` names it and the reason), or a termination signal
+// (platform/signals.h) while waiting.
 std::int16_t LockRequest(std::string_view name, std::string_view type, std::string_view start,
                          std::string_view end);
 

@@ -2,6 +2,7 @@
 
 #include "datafile/test_support.h"
 #include "gtest/gtest.h"
+#include "platform/signals.h"
 #include "screen/screen_buffer.h"
 #include "util/fixed_text.h"
 
@@ -264,6 +265,38 @@ TEST_F(LockFilesTest, AWholeFileLockExcludesAnotherStationUntilItIsReleased) {
   EXPECT_EQ(now.substr(0, 15), FixedText("PC-B", 15));
   station_a.Send("exit");
   std::system((std::string("rm -rf '") + other_temp + "'").c_str());
+}
+
+}  // namespace
+}  // namespace kel::testing
+
+namespace kel::testing {
+namespace {
+
+// A lock that cannot be had says why: the lock file's name and the system's
+// reason, for the caller to show. A termination signal ends the wait for
+// another station's lock at once.
+TEST_F(LockFilesTest, ALockThatCannotBeHadSaysWhy) {
+  (void)MakeDirectory(root() + "LOCKS");
+  ASSERT_TRUE(MakeDirectory(LockPath("Dir")));
+  EXPECT_EQ(LockFile("Dir"), -1);
+  EXPECT_EQ(LockFiles().LastProblem, "LOCKS\\Dir.lck: a directory stands in its place");
+  EXPECT_EQ(UnlockFile("Dir"), -1);
+  EXPECT_EQ(LockFiles().LastProblem, "LOCKS\\DIR.lck: a directory stands in its place");
+
+  EXPECT_EQ(LockFile("Free"), 0);
+  EXPECT_EQ(LockFiles().LastProblem, "");
+  EXPECT_EQ(UnlockFile("Free"), 0);
+
+  Write(LockPath("Held"), Record("OTHER", "4711", Now(), 'F'));
+  SetTerminationSignalForTesting(15);
+  const int sleeps = env_.sleeps();
+  EXPECT_EQ(LockFile("Held"), -1);
+  SetTerminationSignalForTesting(0);
+  EXPECT_EQ(LockFiles().LastProblem,
+            "LOCKS\\Held.lck: the wait for another station's lock was interrupted");
+  EXPECT_LE(env_.sleeps() - sleeps, 1) << "no wait after the signal";
+  EXPECT_EQ(Screen().WindowDepth, 0) << "the notice is gone";
 }
 
 }  // namespace

@@ -164,9 +164,13 @@ std::int16_t ParseCreateBuffer(const void* data, std::size_t length, FileSpec* f
       if (key.segments.size() != 1) return kStatusKeyTypeError;
       if (key.duplicates) return kStatusInconsistentKeyFlags;
     }
-    key.number =
-        (s.file_flags & kFileFlagManualKeyNumbers) ? key.segments.front().manual_number : k;
-    if (s.KeyIndex(key.number) >= 0) return kStatusInvalidKeyNumber;
+    // Keys are numbered by their order, also when the file flag says the
+    // numbers were given by hand: callers (the data-file layer among them)
+    // count keys by their order in the Stat data, and a byte from the
+    // buffer must never become a key number the wire (signed 8 bits) or
+    // the key lookup cannot carry. The manual numbers stay in the segments
+    // and come back in Stat unchanged.
+    key.number = k;
     s.keys.push_back(std::move(key));
   }
   for (int i = 0; i < acs_needed; ++i) {

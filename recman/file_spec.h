@@ -26,7 +26,8 @@
 //   |     10 |    1 | extended type (with kKeyFlagExtendedType)            |
 //   |     11 |    1 | null value byte                                      |
 //   |     12 |    2 | reserved                                             |
-//   |     14 |    1 | key number (with kFileFlagManualKeyNumbers)          |
+//   |     14 |    1 | manual key number (kept, but keys are numbered by   |
+//   |        |      | their order whatever kFileFlagManualKeyNumbers says) |
 //   |     15 |    1 | which of the trailing collating sequences (0-based)  |
 //
 //   Then, when a segment has kKeyFlagAlternateCollating, the collating
@@ -111,7 +112,7 @@ struct KeySegment {
 };
 
 struct KeyDef {
-  int number = 0;  // the key number callers use
+  int number = 0;  // the key number callers use: the key's order, 0..n-1
   std::vector<KeySegment> segments;
   int length = 0;  // sum of the segment lengths
   bool duplicates = false;
@@ -145,8 +146,7 @@ struct FileCounts {
 // 26 number of keys or segments, 27 key position, 28 record length or an
 // unsupported file flag, 29 key length, 45 inconsistent key flags (the
 // duplicates and modifiable bits differ between segments of a key, an
-// autoincrement key allows duplicates), 6 a manual key number used twice,
-// 48 a collating sequence without its signature, 49 unknown or misused
+// autoincrement key allows duplicates), 48 a collating sequence without its signature, 49 unknown or misused
 // extended type.
 [[nodiscard]] std::int16_t ParseCreateBuffer(const void* data, std::size_t length, FileSpec* file_spec);
 

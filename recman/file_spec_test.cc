@@ -112,7 +112,9 @@ std::vector<Case> Cases() {
     s.file_flags = kFileFlagManualKeyNumbers;
     s.keys = {{Segment{1, 4, 0, 0, false, 0, 7}}, {Segment{5, 4, 0, 0, false, 0, 3}}};
   });
-  add("manual key number twice", kStatusInvalidKeyNumber, [](CreateSpec& s) {
+  // The flag is accepted and ignored: the numbers in the segments play no
+  // part, so neither a repeated one nor one above 127 is refused.
+  add("manual key number twice", kStatusOk, [](CreateSpec& s) {
     s.file_flags = kFileFlagManualKeyNumbers;
     s.keys = {{Segment{1, 4, 0, 0, false, 0, 7}}, {Segment{5, 4, 0, 0, false, 0, 7}}};
   });
@@ -181,6 +183,40 @@ TEST(FileSpecTest, StatGivesTheCreateBufferBackWithCounts) {
   ASSERT_EQ(ParseCreateBuffer(stat.data(), stat.size(), &a), kStatusOk);
   ASSERT_EQ(ParseCreateBuffer(expected.data(), expected.size(), &b), kStatusOk);
   EXPECT_EQ(BuildCreateBuffer(a), BuildCreateBuffer(b));
+}
+
+}  // namespace
+}  // namespace kel
+
+namespace kel {
+namespace {
+
+// Manual key numbers (file flag 0x400) are kept in the segments but do not
+// number the keys: whatever the bytes say (out of order, repeated, above
+// what a signed 8-bit key number holds), the keys are 0..n-1 in their order
+// and Stat gives the bytes back unchanged.
+TEST(FileSpecTest, ManualKeyNumbersAreKeptButKeysAreNumberedByOrder) {
+  const std::vector<std::vector<std::uint8_t>> manual_numbers = {
+      {5, 3, 9}, {1, 1, 1}, {200, 128, 255}, {0, 2, 1}};
+  for (const auto& numbers : manual_numbers) {
+    CreateSpec s = Base();
+    s.file_flags = kFileFlagManualKeyNumbers;
+    s.keys = {{Segment{1, 2, 0, 0, false, 0, numbers[0]}},
+              {Segment{3, 2, kKeyFlagDuplicates, 0, false, 0, numbers[1]},
+               Segment{5, 2, kKeyFlagDuplicates, 0, false, 0, numbers[1]}},
+              {Segment{7, 2, kKeyFlagDuplicates, 0, false, 0, numbers[2]}}};
+    const std::string bytes = s.Bytes();
+    FileSpec file_spec;
+    ASSERT_EQ(ParseCreateBuffer(bytes.data(), bytes.size(), &file_spec), kStatusOk)
+        << int{numbers[0]};
+    ASSERT_EQ(file_spec.keys.size(), 3u);
+    for (int k = 0; k < 3; ++k) {
+      EXPECT_EQ(file_spec.keys[static_cast<std::size_t>(k)].number, k) << int{numbers[0]};
+      EXPECT_EQ(file_spec.KeyIndex(k), k) << int{numbers[0]};
+    }
+    EXPECT_EQ(file_spec.KeyIndex(numbers[0] == 0 ? 3 : numbers[0] + 100), -1);
+    EXPECT_EQ(BuildCreateBuffer(file_spec), bytes) << "the manual numbers come back unchanged";
+  }
 }
 
 }  // namespace

@@ -48,6 +48,42 @@ void SetWindow(std::int16_t top, std::int16_t left, std::int16_t bottom, std::in
   s.WindowRight = right;
 }
 
+// The top pointer of a sound stack file, -1 for a damaged one. Sound: the
+// pointer lies between the empty stack's 5 and the end of the file, and the
+// records below it, followed back through their length fields, end
+// exactly at position 5. A calling program of the family may have left
+// records there; they stay, and the next window goes after them.
+std::int32_t SoundPointer(const File& f) {
+  const std::int64_t size = f.Size();
+  if (size <= 3) return -1;
+  const std::int32_t pointer = ReadPointer(f);
+  if (pointer < kEmptyStackPointer || pointer > size + 1) return -1;
+  constexpr int kSmallest = kWindowRecordHeader + 2 + kWindowRecordTrailer;
+  std::int32_t p = pointer;
+  // Each step goes back at least one smallest record, so the walk ends.
+  while (p > kEmptyStackPointer) {
+    char digits[kWindowRecordTrailer];
+    if (p - kEmptyStackPointer < kSmallest ||
+        f.ReadAt(p - 1 - kWindowRecordTrailer, digits, sizeof digits) != kWindowRecordTrailer) {
+      return -1;
+    }
+    const int length = ReadRecordLength(std::string_view(digits, sizeof digits));
+    if (length < kSmallest || p - length < kEmptyStackPointer) return -1;
+    p -= length;
+  }
+  return pointer;
+}
+
+// Deletes the stack file unless it still holds records (of a calling
+// program) under a sound pointer.
+void DeleteStackIfEmpty() {
+  File f;
+  if (OpenFile(StackPath(), FileAccess::kRead, FileShare::kShared, &f) != FileResult::kOk) return;
+  const std::int32_t pointer = SoundPointer(f);
+  f.Close();
+  if (pointer < kEmptyStackPointer + 1) DeleteFile(StackPath());
+}
+
 // The stack can no longer be trusted: no window is open any more.
 void EmptyStack() {
   Screen().WindowDepth = 0;
@@ -64,16 +100,11 @@ bool PushToFile(const std::string& record) {
       FileResult::kOk) {
     return false;
   }
-  std::int32_t pointer = kEmptyStackPointer;
-  // Records of windows that are no longer open (a stale file) are
-  // overwritten: with no window open the stack starts at the beginning.
-  if (Screen().WindowDepth > 0) {
-    std::int64_t size = f.Size();
-    if (size > 3) {
-      std::int32_t p = ReadPointer(f);
-      if (p >= kEmptyStackPointer && p <= size + 1) pointer = p;
-    }
-  }
+  // A sound stack, ours or a calling program's, grows after its pointer; a
+  // damaged one (a pointer or a length that does not add up) is taken as
+  // empty.
+  std::int32_t pointer = SoundPointer(f);
+  if (pointer < kEmptyStackPointer) pointer = kEmptyStackPointer;
   std::int64_t end = static_cast<std::int64_t>(pointer) + static_cast<std::int64_t>(record.size());
   if (end > INT32_MAX) return false;
   return f.WriteAt(pointer - 1, record.data(), record.size()) &&
@@ -97,11 +128,13 @@ void Restore(const WindowRecord& r) {
   SetWindow(r.prev_top, r.prev_left, r.prev_bottom, r.prev_right);
 }
 
+// The file is deleted only when its pointer falls below 6, never merely
+// because this program's last window closed: a calling program's records
+// may lie below ours.
 void FinishPop() {
   ScreenState& s = Screen();
   if (!Levels().empty()) Levels().pop_back();
   if (s.WindowDepth > 0) --s.WindowDepth;
-  if (s.WindowDepth == 0) DeleteFile(StackPath());
 }
 
 }  // namespace
@@ -154,7 +187,8 @@ void WinPush(std::int16_t top, std::int16_t left, std::int16_t bottom, std::int1
 void WinPop() {
   ScreenState& s = Screen();
   if (s.WindowDepth <= 0) {
-    DeleteFile(StackPath());
+    // Nothing of ours to pop; a calling program's records stay.
+    DeleteStackIfEmpty();
     return;
   }
   const int rows = ScreenRows(), cols = ScreenCols();
@@ -166,6 +200,7 @@ void WinPop() {
     }
     Restore(r);
     FinishPop();
+    if (s.WindowDepth == 0) DeleteStackIfEmpty();
     return;
   }
   File f;

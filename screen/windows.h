@@ -23,9 +23,12 @@ namespace kel {
 // nothing changed) when a corner lies outside the screen, when top > bottom
 // or left > right, or when a coordinate exceeds the file's two digits.
 //
-// The record goes to the stack file; a stale file left by an earlier run is
-// not trusted: the first window of a stack (`WindowDepth` 0) is written at
-// the file's start, and a damaged file is treated as an empty stack. When
+// The record goes to the stack file after its top pointer. An existing file
+// is used when it is sound (the pointer lies within the file and the
+// records below it, followed back through their length fields, end exactly
+// at position 5): a calling program of the family may have left its own
+// windows there, which must survive this program's. A damaged file (a
+// pointer or length that does not add up) is treated as an empty stack. When
 // the file cannot be written at all (no temporary directory, disk full) the
 // record is kept in memory instead, so that the matching WinPop still
 // restores the screen.
@@ -34,9 +37,10 @@ void WinPush(std::int16_t top, std::int16_t left, std::int16_t bottom, std::int1
 // Closes the current window: repaints the saved cells (each in its own
 // attribute; the text colour ends as the last cell's attribute, `ColourMode`
 // unchanged), puts the cursor back, makes the previous window current and
-// lowers `WindowDepth`. The stack file is deleted when the last window
-// closes. With no window open (`WindowDepth` 0) it restores nothing and
-// deletes any stack file. A missing or damaged file (wrong pointer, length,
+// lowers `WindowDepth`. The stack file is deleted only when its pointer
+// falls below 6 (no record left, a caller's included). With no window open
+// (`WindowDepth` 0) it restores nothing and deletes the stack file unless
+// it is sound and holds records. A missing or damaged file (wrong pointer, length,
 // digits or a rectangle outside the screen) restores nothing and empties
 // the stack: `WindowDepth` 0, no current window.
 void WinPop();

@@ -263,27 +263,70 @@ TEST_F(WindowsTest, DamagedStackFileRestoresNothingAndEmptiesTheStack) {
   }
 }
 
-TEST_F(WindowsTest, AStaleFileFromAnEarlierRunIsNotUsed) {
-  // A run that died with two windows open left its stack behind.
-  Paint();
-  WinPush(1, 1, 25, 80);
-  WinPush(5, 5, 10, 10);
-  const std::string stale = FileBytes();
-  NewConsole();  // a new run: no window open
+// A calling program of the family left one window of its own on the stack
+// (a 1 x 1 rectangle: 27 bytes, pointer 32). This program's windows go
+// after it and come off again; the caller's record, its pointer and the
+// file survive, also an unmatched pop, so that the caller's own pop still
+// restores its screen.
+TEST_F(WindowsTest, ACallingProgramsStackSurvivesThisProgramsWindows) {
+  std::string caller;
+  WindowRecord r;
+  r.cursor_row = 3, r.cursor_col = 4, r.top = 2, r.left = 2, r.bottom = 2, r.right = 2;
+  r.cells = std::string("Q\x1E", 2);
+  ASSERT_TRUE(EncodeWindowRecord(r, &caller));
+  caller = std::string("\x20\0\0\0", 4) + caller;
+  ASSERT_EQ(caller.size(), 31u);
   Paint();
   const std::string before = Screenful();
-  WriteFileBytes(stale);
-  WinPop();  // an unmatched pop paints nothing from the stale records
-  EXPECT_EQ(Screenful(), before);
-  EXPECT_FALSE(FileExists(StackFile()));
+  WriteFileBytes(caller);
 
-  WriteFileBytes(stale);
-  WinPush(1, 1, 25, 80);  // the first window goes to the file's start
-  EXPECT_EQ(Pointer(FileBytes()), 4030);
+  WinPush(1, 1, 25, 80);
+  EXPECT_EQ(Pointer(FileBytes()), 32 + 4025);
+  EXPECT_EQ(FileBytes().substr(0, 31).substr(4), caller.substr(4));
   FillRect(1, 1, 25, 80, '.', 0x07);
+  WinPush(5, 5, 10, 10);
+  WinPop();
   WinPop();
   EXPECT_EQ(Screenful(), before);
+  EXPECT_EQ(Screen().WindowDepth, 0);
+  ASSERT_TRUE(FileExists(StackFile()));
+  EXPECT_EQ(Pointer(FileBytes()), 32);
+  EXPECT_EQ(FileBytes().substr(4, 27), caller.substr(4));
+  WinPop();  // unmatched: nothing of ours to pop, the caller's stays
+  EXPECT_EQ(Screenful(), before);
+  ASSERT_TRUE(FileExists(StackFile()));
+  EXPECT_EQ(Pointer(FileBytes()), 32);
+
+  // The caller's pop, as this library would make it: its cell comes back
+  // and the file goes with the pointer below 6.
+  Screen().WindowDepth = 1;
+  WinPop();
+  EXPECT_EQ(ReadCell(2, 2).ch, 'Q');
+  EXPECT_EQ(ReadCell(2, 2).attr, 0x1E);
   EXPECT_FALSE(FileExists(StackFile()));
+}
+
+// A file whose pointer or lengths do not add up is taken as empty: the
+// first window goes to position 5 and the file goes with the last pop.
+TEST_F(WindowsTest, ADamagedFileIsTakenAsAnEmptyStack) {
+  const std::string damaged[] = {
+      std::string("\x20\0\0\0", 4) + std::string(27, '7'),            // length 77777 at the end
+      std::string("\x40\0\0\0", 4) + std::string(27, '0'),            // pointer past the end
+      std::string("\x20\0\0\0", 4) + std::string(22, '0') + "00020",  // a length too small
+      std::string("\x04\0\0\0", 4),                                   // pointer below 5
+  };
+  for (const std::string& bytes : damaged) {
+    NewConsole();
+    Paint();
+    const std::string before = Screenful();
+    WriteFileBytes(bytes);
+    WinPush(1, 1, 25, 80);
+    EXPECT_EQ(Pointer(FileBytes()), 4030) << Pointer(bytes);
+    FillRect(1, 1, 25, 80, '.', 0x07);
+    WinPop();
+    EXPECT_EQ(Screenful(), before) << Pointer(bytes);
+    EXPECT_FALSE(FileExists(StackFile())) << Pointer(bytes);
+  }
 }
 
 TEST_F(WindowsTest, WithoutAWritableTemporaryDirectoryWindowsStillRestore) {

@@ -13,7 +13,11 @@
 //   74  the data files were converted but the language could not be recorded
 //       in a configuration file
 //   75  the conversion did not reach or rewrite every record (a file held
-//       by another program, a damaged file): run it again
+//       by another program, a damaged file, a failed commit that undid
+//       rewrites, a lock file that could not be used): the message names
+//       each file; run it again
+//   128 + n  stopped in order by termination signal n (SIGHUP 129, SIGINT
+//       130, SIGTERM 143; platform/signals.h)
 #ifndef KEL_STARTUP_EXIT_CODES_H_
 #define KEL_STARTUP_EXIT_CODES_H_
 

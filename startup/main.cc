@@ -6,6 +6,7 @@
 //   tavireno /AUTO      re-applies the configured language unattended
 //   tavireno /AUTO /TAULES   the same, for the menu and the code tables only
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 
@@ -15,12 +16,16 @@
 #include "datafile/browse_source.h"
 #include "datafile/db_open.h"
 #include "platform/console.h"
+#include "platform/signals.h"
 #include "platform/system.h"
+#include "platform/wait_hooks.h"
+#include "recman/recman.h"
 #include "screen/browse_list.h"
 #include "screen/form_dialog.h"
 #include "screen/help.h"
 #include "screen/popups.h"
 #include "screen/screen_buffer.h"
+#include "screen/windows.h"
 #include "startup/exit_codes.h"
 #include "startup/form_file.h"
 #include "startup/session.h"
@@ -75,7 +80,48 @@ void RegisterHelpAndLookups() {
   });
 }
 
+// The orderly end after a termination signal: the converter has stopped at
+// a record boundary (or the program was waiting), so every record is whole.
+// The windows of this run come off the window stack (a calling program's
+// records below them stay), the data files are committed and closed, the
+// terminal goes back to the shell, and the exit code is 128 + the signal's
+// number, as a shell reports a process killed by it.
+void EndAtWaitOnSignal();
+
+[[noreturn]] void EndOnSignal() {
+  // Once only: nothing below may end the run a second time from a wait.
+  UnregisterWaitHook(&EndAtWaitOnSignal);
+  const int signal_number = TerminationSignal();
+  while (Screen().WindowDepth > 0) WinPop();
+  std::int16_t status = 0;
+  DbResetAll(&status);
+  const std::string text = std::string("stopped by ") + TerminationSignalName(signal_number) +
+                           ": the files converted so far keep their new texts and the others "
+                           "are as they were; nothing was recorded. A new run finishes the job.";
+  if (ScreenConsole().Kind() == ConsoleKind::kPlain) ConsolePrintLine(text);
+  std::exit(Stop(128 + signal_number, text));
+}
+
+// Every wait (for a key, a lock, a file) looks for a termination signal
+// first; the conversion itself looks between records.
+void EndAtWaitOnSignal() {
+  if (TerminationSignal() != 0) EndOnSignal();
+}
+
+// The files not converted completely, for the closing line.
+std::string IncompleteFilesText(const ConversionTally& tally) {
+  std::string text;
+  for (const ConversionTally::FileProblem& f : tally.files) {
+    if (!text.empty()) text += "; ";
+    text += f.path + ": " + std::to_string(f.not_converted) + " of " + std::to_string(f.records) +
+            " records do not hold the new text (" + f.reason + ")";
+  }
+  return text;
+}
+
 int Run(int argc, char** argv) {
+  InstallTerminationSignals();
+  RegisterWaitHook(&EndAtWaitOnSignal);
   Session().CommandLine = CommandLineOf(argc, argv);
   ReadSwitches(Session().CommandLine);
   SelectConsoleForRun(Driver().AutoMode);
@@ -102,17 +148,28 @@ int Run(int argc, char** argv) {
   CheckConversionFiles();
   RegisterHelpAndLookups();
   (void)RunDriver();
+  if (TerminationSignal() != 0) EndOnSignal();
 
+  // The last commit of the run: a failure here undid rewrites that were
+  // answered 0 (the menu file's are committed by its converter, so this is
+  // a last line of defence).
   std::int16_t status = 0;
   DbResetAll(&status);
   if (!Session().CommandLine.empty()) ClearScreen();
 
   const ConversionTally& tally = Tally();
-  if (tally.not_converted > 0 || !tally.first_problem.empty()) {
-    return Stop(kExitConversionIncomplete,
-                "the conversion is incomplete: " + tally.first_problem + "; " +
-                    std::to_string(tally.not_converted) + " of " + std::to_string(tally.records) +
-                    " records do not hold the new text. Run it again when the files are free.");
+  if (tally.not_converted > 0 || !tally.first_problem.empty() || !tally.files.empty() ||
+      status != kStatusOk) {
+    std::string text = "the conversion is incomplete: ";
+    text += tally.files.empty() ? tally.first_problem : IncompleteFilesText(tally);
+    if (status != kStatusOk) {
+      text += (tally.files.empty() && tally.first_problem.empty() ? "" : "; ") +
+              std::string("closing the data files failed with status ") + std::to_string(status);
+    }
+    text += "; " + std::to_string(tally.not_converted) + " of " + std::to_string(tally.records) +
+            " records do not hold the new text. A new run finishes the job (when the files are "
+            "free).";
+    return Stop(kExitConversionIncomplete, text);
   }
   if (!Driver().ConfigurationProblem.empty()) {
     return Stop(kExitConfigurationNotWritten, Driver().ConfigurationProblem + ".");
