@@ -6,6 +6,7 @@
 //   tavireno /AUTO      re-applies the configured language unattended
 //   tavireno /AUTO /TAULES   the same, for the menu and the code tables only
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "convert/converters.h"
@@ -14,6 +15,7 @@
 #include "datafile/db_open.h"
 #include "platform/console.h"
 #include "platform/system.h"
+#include "recman/network_fs.h"
 #include "screen/screen_buffer.h"
 #include "startup/exit_codes.h"
 #include "startup/form_file.h"
@@ -42,6 +44,17 @@ int Stop(int code, const std::string& cp850_message) {
   return code;
 }
 
+// An open refused because the SQLite files lie on a network file system:
+// after the usual message, the terminal's shell also learns which file
+// system it is and what the installation needs.
+void ExitAfterOpenFailure(int code) {
+  if (!LastFileSystemRefusal().empty()) {
+    UseMemoryConsole();
+    std::fprintf(stderr, "tavireno: %s\n", LastFileSystemRefusal().c_str());
+  }
+  std::exit(code);
+}
+
 // A terminal when there is one. An unattended run does not need one to be
 // usable: a terminal too small for the screen then gets plain output.
 void SelectConsoleForRun(bool automatic) {
@@ -65,6 +78,7 @@ int Run(int argc, char** argv) {
 
   SetCursorVisible(false);
   SetUpSession();
+  (void)SetProgramExitHook(&ExitAfterOpenFailure);
   if (!Session().InstallRoot.empty()) (void)ChangeDirectory(Session().InstallRoot);
   Session().ProgramName = "TAVIRENO";
 
