@@ -171,7 +171,22 @@ TEST_F(RecutilTest, BadInputGivesAClearMessageAndChangesNothing) {
       {"no command", "", 1, {"usage"}},
       {"unknown command", "frobnicate x", 1, {"usage"}},
       {"bad key number", "save a b --key x", 1, {"--key"}},
-      {"help", "--help", 0, {"usage: recutil", "load FILE IN"}},
+      {"help", "--help", 0, {"usage: recutil", "load FILE IN", "--server CONNINFO"}},
+      {"copy without a server", "copy to-server --server ''", 1, {"needs a server", "KELDB"}},
+      {"copy from the server names its files",
+       "copy to-files --server dbname=x --root " + dir_,
+       1,
+       {"to-files needs the files"}},
+      // Before any connection: the server would name this file wrongly.
+      {"file outside the root on the server",
+       "stat /elsewhere/f.dat --server dbname=x --root " + dir_,
+       2,
+       {"/elsewhere/f.dat", "not under the installation root " + dir_ + "/"}},
+      {"copy of a file outside the root",
+       "copy to-server /elsewhere/f.dat --server dbname=x --root " + dir_,
+       2,
+       {"not under the installation root"}},
+      {"owner name too long", "stat f.dat --owner NINECHARS", 1, {"--owner"}},
   };
   for (const Case& c : cases) {
     Result r = Recutil(c.args);
