@@ -7,24 +7,21 @@
 #     records, in the same order, as on the SQLite files;
 #  3. SIGKILL at random moments: afterwards every file opens exclusively
 #     (the killed station left no lock) and every record is whole; a rerun
-#     finishes;
-#  4. the server stopped in the middle of a run: a non-zero exit code and a
-#     message, never 0.
+#     finishes.
 # The server's files are read back into SQLite files with recutil copy
 # to-files and checked there with conversion_check.
 #
-# usage: tavireno_server_test.sh TAVIRENO MKINSTALL CONVERSION_CHECK RECUTIL PG_SERVER_SH
+# usage: tavireno_server_test.sh TAVIRENO MKINSTALL CONVERSION_CHECK RECUTIL
 #                                [--records N] [--rounds N]
 # The server: KEL_TEST_PG (a libpq connection string); without it, skipped.
 set -u
 export LC_ALL=C.UTF-8
 source "$(dirname "$0")/lib.sh"
-BIN=${1:?usage: tavireno_server_test.sh TAVIRENO MKINSTALL CONVERSION_CHECK RECUTIL PG_SERVER_SH}
+BIN=${1:?usage: tavireno_server_test.sh TAVIRENO MKINSTALL CONVERSION_CHECK RECUTIL}
 MKINSTALL=${2:?}
 CHECK=${3:?}
 RECUTIL=${4:?}
-PG_SERVER=${5:?}
-shift 5
+shift 4
 RECORDS=300
 ROUNDS=4
 while (($#)); do
@@ -176,45 +173,6 @@ if "$CHECK" "$WORK/back" SPA --original "$WORK/original" >"$WORK/check" 2>&1; th
 else
   e2e_fail "the rerun"
   cat "$WORK/check"
-fi
-
-# --- The server stops in the middle of a run ---------------------------------------
-# A server of its own, stopped while the program rewrites records.
-PGDIR="/tmp/kelpg2-$$"
-if bash "$PG_SERVER" start "$PGDIR" >"$WORK/pg2.out" 2>&1; then
-  PG2=$(bash "$PG_SERVER" conninfo "$PGDIR")
-  RECORDS=$((RECORDS * 10)) mkinstall_to "$WORK/stop"
-  STOP=$KELROOT
-  if server_load "$STOP" "$PG2" kel >"$WORK/load2" 2>&1; then
-    set_language "$STOP" SPA
-    KELROOT=$STOP KELTMP="$STOP/TERM01" timeout 300 "$BIN" /AUTO </dev/null >"$WORK/out" 2>"$WORK/err" &
-    pid=$!
-    # Wait until the conversion is under way: the operation log grows.
-    for _ in $(seq 1 600); do
-      [[ -s $STOP/db.log ]] && break
-      sleep 0.05
-    done
-    bash "$PG_SERVER" stop "$PGDIR" >/dev/null 2>&1
-    wait "$pid"
-    RC=$?
-    if ((RC != 0 && RC != 124)); then
-      e2e_pass "server stopped mid-run: exit code $RC"
-    else
-      e2e_fail "server stopped mid-run: exit code $RC"
-    fi
-    if [[ -s $WORK/err ]] || grep -q "NO ES POT ACCEDIR" "$WORK/out"; then
-      e2e_pass "server stopped mid-run: a message ($(head -c 200 "$WORK/err" "$WORK/out" | tr '\n' ' '))"
-    else
-      e2e_fail "server stopped mid-run: no message"
-    fi
-  else
-    e2e_fail "loading the second server"
-    cat "$WORK/load2"
-  fi
-  bash "$PG_SERVER" stop "$PGDIR" >/dev/null 2>&1
-else
-  echo "the second server did not start: $(cat "$WORK/pg2.out")"
-  e2e_fail "second server"
 fi
 
 e2e_summary
