@@ -267,7 +267,8 @@ int Copy(bool to_server, const std::vector<std::string>& named, bool replace) {
   const RecordManagerConfig& to = to_server ? where.server : sqlite;
   const std::string target =
       to_server ? "the server (schema " + where.server.schema + ")" : "SQLite files";
-  int failures = 0;
+  std::size_t failures = 0;
+  std::size_t skipped = 0;
   std::uint64_t records = 0;
   for (const std::string& path : files) {
     const std::string shown = Shown(path);
@@ -286,6 +287,12 @@ int Copy(bool to_server, const std::vector<std::string>& named, bool replace) {
     };
     const std::int16_t st = CopyDataFile(request, progress, &copied, &what);
     if (progress_shown) std::fputc('\n', stderr);
+    if (st == kStatusNotADataFile && named.empty()) {
+      // Found by the walk: some other program's SQLite database.
+      std::printf("%s: not a data file, left out\n", shown.c_str());
+      ++skipped;
+      continue;
+    }
     if (st != kStatusOk) {
       (void)FailStatus(shown, what, st);
       ++failures;
@@ -299,9 +306,9 @@ int Copy(bool to_server, const std::vector<std::string>& named, bool replace) {
       std::printf("%s: %u records copied to %s\n", shown.c_str(), copied, target.c_str());
     }
   }
-  std::printf("%zu files, %llu records copied to %s", files.size() - failures,
+  std::printf("%zu files, %llu records copied to %s", files.size() - failures - skipped,
               static_cast<unsigned long long>(records), target.c_str());
-  if (failures > 0) std::printf("; %d files failed", failures);
+  if (failures > 0) std::printf("; %zu files failed", failures);
   std::printf("\n");
   return failures == 0 ? 0 : kExitFailed;
 }
@@ -370,6 +377,9 @@ int RecutilMain(int argc, char** argv) {
   }
   const std::size_t n = args.size() - 1;
   if (cmd == "copy" && n >= 1 && (args[1] == "to-server" || args[1] == "to-files")) {
+    // The root names every file on the server and bounds the search for
+    // the installation's files: never the current directory by chance.
+    if (root.empty()) return Usage("copy needs the installation root: --root DIR or KELROOT");
     std::vector<std::string> files;
     for (std::size_t k = 2; k < args.size(); ++k) {
       files.push_back(AbsolutePath(args[k]));
