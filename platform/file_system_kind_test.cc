@@ -19,8 +19,8 @@ TEST(FileSystemKindTest, NetworkFileSystemsByTheirIdentifier) {
   const Case cases[] = {
       {0x6969, true, "nfs"},        {0xFF534D42, true, "cifs"}, {0xFE534D42, true, "smb2"},
       {0x517B, true, "smb"},        {0x01021997, true, "9p"},   {0xEF53, false, "local"},  // ext4
-      {0x58465342, false, "local"},  // xfs
-      {0x01021994, false, "local"},  // tmpfs
+      {0x58465342, false, "local"},                                                        // xfs
+      {0x01021994, false, "local"},                                                        // tmpfs
       {0x65735546, false, "local"},  // fuse: could be anything, a local disk too
       {0, false, "local"},
   };

@@ -20,7 +20,7 @@ source "$(dirname "$0")/lib.sh"
 BIN=${1:?usage: tavireno_server_test.sh TAVIRENO MKINSTALL CONVERSION_CHECK RECUTIL}
 MKINSTALL=${2:?}
 CHECK=${3:?}
-RECUTIL=${4:?}
+RECUTIL=${4:?}  # server_lib.sh runs it
 shift 4
 RECORDS=300
 ROUNDS=4
@@ -56,8 +56,11 @@ else
   e2e_fail "recutil copy to-server"
   cat "$WORK/load"
 fi
-grep -q "records copied to the server" "$WORK/load" && e2e_pass "a final count per file" ||
+if grep -q "records copied to the server" "$WORK/load"; then
+  e2e_pass "a final count per file"
+else
   e2e_fail "no count per file"
+fi
 
 # same WHAT: the server's files, read back, equal the twin's in every byte.
 same() {

@@ -17,7 +17,7 @@ source "$(dirname "$0")/lib.sh"
 BIN=${1:?usage: tavireno_server_two_stations_test.sh TAVIRENO MKINSTALL CONVERSION_CHECK RECUTIL}
 MKINSTALL=${2:?}
 CHECK=${3:?}
-RECUTIL=${4:?}
+RECUTIL=${4:?}  # server_lib.sh runs it
 RECORDS=300
 [[ ${5:-} == --records ]] && RECORDS=${6:?}
 if [[ -z ${KEL_TEST_PG:-} ]]; then
