@@ -139,8 +139,7 @@ std::int16_t PgConn::Acquire(const std::string& conninfo, PgConn** out) {
   c->conninfo_ = conninfo;
   c->conn_ = PQconnectdb(conninfo.c_str());
   if (c->conn_ == nullptr || PQstatus(c->conn_) != CONNECTION_OK) {
-    if (c->conn_ != nullptr) PQfinish(c->conn_);
-    delete c;
+    delete c;  // closes what was opened
     return kStatusIoError;
   }
   PQsetNoticeProcessor(c->conn_, &IgnoreNotice, nullptr);
@@ -148,7 +147,6 @@ std::int16_t PgConn::Acquire(const std::string& conninfo, PgConn** out) {
   const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
   PQclear(r);
   if (!ok || PQenterPipelineMode(c->conn_) != 1) {
-    PQfinish(c->conn_);
     delete c;
     return kStatusIoError;
   }
