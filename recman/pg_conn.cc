@@ -59,6 +59,13 @@ PgParam PgParam::Text(const std::string& s) {
   return p;
 }
 
+PgParam PgParam::Raw(unsigned type_oid, const std::string& s) {
+  PgParam p = Bytes(s);
+  p.kind = Kind::kRaw;
+  p.type_oid = type_oid;
+  return p;
+}
+
 PgParam PgParam::Null() { return PgParam(); }
 
 PgRows::~PgRows() {
@@ -132,8 +139,7 @@ std::int16_t PgConn::Acquire(const std::string& conninfo, PgConn** out) {
   c->conninfo_ = conninfo;
   c->conn_ = PQconnectdb(conninfo.c_str());
   if (c->conn_ == nullptr || PQstatus(c->conn_) != CONNECTION_OK) {
-    if (c->conn_ != nullptr) PQfinish(c->conn_);
-    delete c;
+    delete c;  // closes what was opened
     return kStatusIoError;
   }
   PQsetNoticeProcessor(c->conn_, &IgnoreNotice, nullptr);
@@ -141,7 +147,6 @@ std::int16_t PgConn::Acquire(const std::string& conninfo, PgConn** out) {
   const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
   PQclear(r);
   if (!ok || PQenterPipelineMode(c->conn_) != 1) {
-    PQfinish(c->conn_);
     delete c;
     return kStatusIoError;
   }
@@ -214,6 +219,9 @@ void PgConn::SendPrepared(const std::string& sql, const std::vector<PgParam>& pa
         case PgParam::Kind::kText:
           types[i] = 25;
           break;
+        case PgParam::Kind::kRaw:
+          types[i] = params[i].type_oid;
+          break;
         case PgParam::Kind::kNull:
           types[i] = 0;
           break;
@@ -238,6 +246,7 @@ void PgConn::SendPrepared(const std::string& sql, const std::vector<PgParam>& pa
         break;
       case PgParam::Kind::kBytes:
       case PgParam::Kind::kText:
+      case PgParam::Kind::kRaw:
         values[i] = p.data;
         break;
       case PgParam::Kind::kNull:
@@ -303,9 +312,14 @@ void PgConn::Defer(const std::string& sql, const std::vector<PgParam>& params) {
   }
 }
 
+void PgConn::SendParticipantsPending() {
+  for (PgParticipant* p : participants_) p->SendPending();
+}
+
 std::int16_t PgConn::Query(const std::string& sql, const std::vector<PgParam>& params,
                            PgRows* rows) {
   if (lost_ != kStatusOk) return lost_;
+  SendParticipantsPending();
   SendPrepared(sql, params);
   if (lost_ != kStatusOk) return lost_;
   if (PQpipelineSync(conn_) != 1) {
@@ -333,6 +347,7 @@ std::int16_t PgConn::Exec(const std::string& sql) {
   if (lost_ != kStatusOk) return lost_;
   // Several statements in one text need the simple protocol, outside the
   // pipeline; whatever is pending goes first.
+  SendParticipantsPending();
   if (pending_ > 0) {
     if (std::int16_t st = Query("SELECT 1", {}); st != kStatusOk) return st;
   }

@@ -34,15 +34,18 @@ namespace kel {
 // A statement's parameter: an 8-byte integer, a 4-byte integer, bytes, or
 // NULL. Sent in binary.
 struct PgParam {
-  enum class Kind { kInt8, kInt4, kBytes, kText, kNull };
+  enum class Kind { kInt8, kInt4, kBytes, kText, kRaw, kNull };
   static PgParam Int8(std::int64_t v);
   static PgParam Int4(std::int32_t v);
   static PgParam Bytes(const void* p, std::size_t n);
   static PgParam Bytes(const std::string& s) { return Bytes(s.data(), s.size()); }
   static PgParam Text(const std::string& s);
+  // Bytes in the binary form of the type `type_oid` (arrays).
+  static PgParam Raw(unsigned type_oid, const std::string& s);
   static PgParam Null();
 
   Kind kind = Kind::kNull;
+  unsigned type_oid = 0;  // kRaw
   char num[8] = {};  // big-endian integer
   const char* data = nullptr;
   int length = 0;
@@ -80,6 +83,9 @@ class PgParticipant {
   static constexpr std::int16_t kRolledBack = -1;
 
   virtual ~PgParticipant() = default;
+  // Before any statement that waits for an answer: defer the writes kept
+  // back to be sent together (the answer may depend on them).
+  virtual void SendPending() = 0;
   // Right before COMMIT: defer the writes that wait for the commit (counts).
   virtual void BeforeCommit() = 0;
   // After the transaction ended: committed (status 0), lost (the status) or
@@ -143,6 +149,7 @@ class PgConn {
   PgConn() = default;
   ~PgConn();
   void SendPrepared(const std::string& sql, const std::vector<PgParam>& params);
+  void SendParticipantsPending();
   std::int16_t ReadUntilSync(PgRows* rows);
   std::int16_t StatusOf(pg_result* r);
   void MarkLost();

@@ -71,6 +71,7 @@ class PgLocks final : public OpenLocks {
       Table().erase({conn_, oid_});
     }
     open_ = Open::kNone;
+    Sync();
   }
 
   std::int16_t LockOpen(bool exclusive) override {
@@ -129,6 +130,7 @@ class PgLocks final : public OpenLocks {
     if (held == f.records.end() || held->second != this) return;
     f.records.erase(held);
     ServerUnlock(position);
+    Sync();
   }
 
   bool LockedByOther(std::int64_t position) override {
@@ -166,6 +168,11 @@ class PgLocks final : public OpenLocks {
 
   void Defer(const std::string& sql, const std::vector<PgParam>& params) {
     if (conn_->lost() == kStatusOk) conn_->Defer(sql, params);
+  }
+  // Unlocks go out deferred; they must have reached the server before the
+  // caller goes on, or another station could still find the lock held.
+  void Sync() {
+    if (conn_->lost() == kStatusOk) (void)conn_->Query("SELECT 1", {});
   }
   void ServerUnlock(std::int64_t position) {
     Defer("SELECT pg_advisory_unlock($1, $2)",

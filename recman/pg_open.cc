@@ -64,6 +64,9 @@ void BuildSql(const std::string& schema, std::int64_t file_id, const FileSpec& s
   for (std::size_t k = 0; k < n; ++k) q->insert += ", $" + std::to_string(k + 3);
   q->insert += ") ON CONFLICT DO NOTHING";
   q->update_data = "UPDATE " + t + " SET data = $1 WHERE id = $2";
+  q->update_batch = "UPDATE " + t +
+                    " AS r SET data = v.data FROM unnest($1::int8[], $2::bytea[]) AS v(id, data)"
+                    " WHERE r.id = v.id";
   q->delete_record = "DELETE FROM " + t + " WHERE id = $1";
   q->step_first = "SELECT id, data FROM " + t + " ORDER BY id LIMIT 1";
   q->step_last = "SELECT id, data FROM " + t + " ORDER BY id DESC LIMIT 1";

@@ -17,6 +17,32 @@ constexpr int kMaxWritesPerTransaction = 4096;
 // records (a screen's worth), each further sequential one four times more.
 constexpr int kFirstFetch = 8;
 constexpr int kMaxFetch = 256;
+// Rewrites kept back at most before they go out.
+constexpr std::size_t kMaxKeptRewrites = 512;
+// Binary array elements' and arrays' type oids.
+constexpr unsigned kInt8Oid = 20, kByteaOid = 17, kInt8ArrayOid = 1016, kByteaArrayOid = 1001;
+
+void PutBe32(std::string* out, std::uint32_t v) {
+  for (int i = 3; i >= 0; --i) out->push_back(static_cast<char>(v >> (8 * i)));
+}
+
+// The binary form of a one-dimensional array without NULLs whose elements
+// are `n` pieces of `size` bytes each, made by `put(i, out)`.
+template <typename Put>
+std::string BinaryArray(unsigned element_oid, std::size_t n, std::uint32_t size, Put put) {
+  std::string out;
+  out.reserve(20 + n * (4 + size));
+  PutBe32(&out, 1);  // dimensions
+  PutBe32(&out, 0);  // no NULLs
+  PutBe32(&out, element_oid);
+  PutBe32(&out, static_cast<std::uint32_t>(n));
+  PutBe32(&out, 1);  // lower bound
+  for (std::size_t i = 0; i < n; ++i) {
+    PutBe32(&out, size);
+    put(i, &out);
+  }
+  return out;
+}
 
 std::string CountsBytes(const FileCounts& c) {
   std::string out;
@@ -118,6 +144,26 @@ void PgStore::Rollback() {
   conn_->RollbackTransaction();
 }
 
+void PgStore::SendPending() {
+  if (rewrite_ids_.empty()) return;
+  const std::size_t n = rewrite_ids_.size();
+  const auto len = static_cast<std::uint32_t>(spec_.record_length);
+  const std::string ids =
+      BinaryArray(kInt8Oid, n, 8, [this](std::size_t i, std::string* out) {
+        const auto v = static_cast<std::uint64_t>(rewrite_ids_[i]);
+        for (int b = 7; b >= 0; --b) out->push_back(static_cast<char>(v >> (8 * b)));
+      });
+  const std::string records =
+      BinaryArray(kByteaOid, n, len, [this, len](std::size_t i, std::string* out) {
+        out->append(rewrite_data_, i * len, len);
+      });
+  rewrite_ids_.clear();
+  rewrite_data_.clear();
+  rewrite_index_.clear();
+  conn_->Defer(sql_.update_batch,
+               {PgParam::Raw(kInt8ArrayOid, ids), PgParam::Raw(kByteaArrayOid, records)});
+}
+
 void PgStore::BeforeCommit() {
   if (mode_ != Mode::kWrite || counts_serial_ != serial_) return;
   if (std::find(counts_dirty_.begin(), counts_dirty_.end(), true) == counts_dirty_.end()) return;
@@ -133,9 +179,13 @@ void PgStore::TransactionEnded(std::int16_t status) {
   }
   mode_ = Mode::kNone;
   writes_ = 0;
+  rewrite_ids_.clear();
+  rewrite_data_.clear();
+  rewrite_index_.clear();
   counts_serial_ = 0;
   next_id_serial_ = 0;
-  ahead_ = Ahead();
+  // The rows read ahead stay, marked stale by the next serial: they only
+  // tell the next fetch that a reader is going along.
   std::fill(counts_dirty_.begin(), counts_dirty_.end(), false);
 }
 
@@ -213,26 +263,29 @@ std::int16_t PgStore::Seek(int key, SeekMode mode, const std::string& encoded, R
 std::int16_t PgStore::FromAhead(int path, bool forward, const std::string& encoded,
                                 std::int64_t id, Row* row) {
   Ahead& a = ahead_;
-  if (a.path != path || a.forward != forward || a.serial != serial_ || a.pos == 0 ||
-      a.pos > a.rows.size()) {
+  bool continues = a.path == path && a.forward == forward && a.pos > 0 && a.pos <= a.rows.size();
+  if (continues) {
+    const Row& last = a.rows[a.pos - 1];
+    continues = last.id == id && (path < 0 || last.key == encoded);
+  }
+  if (!continues) {
+    a.sequential = false;
     return -1;
   }
-  const Row& last = a.rows[a.pos - 1];
-  if (last.id != id || (path >= 0 && last.key != encoded)) return -1;
+  a.sequential = true;  // a reader going along: the next fetch takes more
+  if (a.serial != serial_) return -1;  // read before the transaction began
   if (a.pos < a.rows.size()) {
     *row = a.rows[a.pos++];
     return kStatusOk;
   }
   if (a.complete) return kStatusEndOfFile;
-  a.limit = std::min(a.limit * 4, kMaxFetch);
-  a.sequential = true;
   return -1;
 }
 
 std::int16_t PgStore::Fetch(int path, bool forward, const std::string& sql,
                             std::vector<PgParam> params, Row* row) {
   const int limit = ahead_.sequential && ahead_.path == path && ahead_.forward == forward
-                        ? ahead_.limit
+                        ? std::min(ahead_.limit * 4, kMaxFetch)
                         : kFirstFetch;
   params.push_back(PgParam::Int8(limit));
   PgRows r;
@@ -421,7 +474,16 @@ std::int16_t PgStore::Update(std::int64_t id, const std::string& old_record,
     // The common rewrite: no key moves, nothing the server can refuse that
     // the caller must hear at once (a failure fails the transaction and is
     // reported by the next answer or the commit).
-    conn_->Defer(sql_.update_data, params);
+    const std::size_t len = static_cast<std::size_t>(spec_.record_length);
+    auto kept = rewrite_index_.find(id);
+    if (kept != rewrite_index_.end()) {
+      rewrite_data_.replace(kept->second * len, len, reinterpret_cast<const char*>(record), len);
+    } else {
+      rewrite_index_.emplace(id, rewrite_ids_.size());
+      rewrite_ids_.push_back(id);
+      rewrite_data_.append(reinterpret_cast<const char*>(record), len);
+    }
+    if (rewrite_ids_.size() >= kMaxKeptRewrites) SendPending();
     if (ahead_.path != -2) {
       for (Row& r : ahead_.rows) {
         if (r.id == id) r.data.assign(reinterpret_cast<const char*>(record), spec_.record_length);

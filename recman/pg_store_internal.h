@@ -5,6 +5,8 @@
 #define KEL_RECMAN_PG_STORE_INTERNAL_H_
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,7 +20,7 @@ inline constexpr int kNextVariants = 6;  // see PgStore::Next
 
 // The statements of one file, built once at Open.
 struct PgSql {
-  std::string read, counts, update_counts, set_owner, max_id, free_id, insert, update_data,
+  std::string read, counts, update_counts, update_batch, set_owner, max_id, free_id, insert, update_data,
       delete_record, step_first, step_last, step_next, step_previous;
   std::vector<std::string> seek;          // key * kSeekModes + mode
   std::vector<std::string> next;          // key * kNextVariants + variant
@@ -51,6 +53,7 @@ class PgStore final : public Store, public PgParticipant {
   std::int16_t Check(std::string* report) override;
   std::int16_t RewriteEveryRecord(int offset, const std::string& bytes) override;
 
+  void SendPending() override;
   void BeforeCommit() override;
   void TransactionEnded(std::int16_t status) override;
 
@@ -111,6 +114,11 @@ class PgStore final : public Store, public PgParticipant {
   std::int64_t next_id_ = 0;
   std::uint64_t next_id_serial_ = 0;
   Ahead ahead_;
+  // Rewrites that change no key, kept back to go to the server as one
+  // statement: positions, and the records one after the other.
+  std::vector<std::int64_t> rewrite_ids_;
+  std::string rewrite_data_;
+  std::map<std::int64_t, std::size_t> rewrite_index_;
 };
 
 // Opens the store of the file `name` of `schema` (the caller's reference to

@@ -48,6 +48,7 @@ as_owner() {
 }
 
 start() {
+  cd /  # the server's user may not enter the caller's folder
   local bindir
   bindir=$(find_bindir)
   if [ -z "$bindir" ]; then
