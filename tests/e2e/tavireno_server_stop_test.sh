@@ -2,7 +2,8 @@
 # The server of an installation stops while the program rewrites its
 # records: the run must end with a non-zero exit code of its own (not a
 # crash, not a hang) and a message, never 0. A server of its own (started
-# and stopped here with pg_server.sh), so the other tests keep theirs.
+# and stopped here with pg_server.sh), so the other tests keep theirs; the
+# shared test server's KEL_TEST_PG only says whether servers can be used.
 #
 # usage: tavireno_server_stop_test.sh TAVIRENO MKINSTALL RECUTIL PG_SERVER_SH [--records N]
 set -u
@@ -14,6 +15,10 @@ RECUTIL=${3:?}
 PG_SERVER=${4:?}
 RECORDS=3000
 [[ ${5:-} == --records ]] && RECORDS=${6:?}
+if [[ -z ${KEL_TEST_PG:-} ]]; then
+  echo "SKIP: the record manager has no server engine or PostgreSQL is missing (KEL_TEST_PG is empty)"
+  exit 77
+fi
 source "$(dirname "$0")/server_lib.sh"
 WORK=$(mktemp -d)
 # Short, and outside WORK: the server runs as another user under root.
