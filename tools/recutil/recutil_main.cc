@@ -305,6 +305,8 @@ int Copy(bool to_server, const std::vector<std::string>& named, bool replace) {
     } else {
       std::printf("%s: %u records copied to %s\n", shown.c_str(), copied, target.c_str());
     }
+    // In step with the progress lines on stderr.
+    std::fflush(stdout);
   }
   std::printf("%zu files, %llu records copied to %s", files.size() - failures - skipped,
               static_cast<unsigned long long>(records), target.c_str());
