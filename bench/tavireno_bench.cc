@@ -14,8 +14,13 @@
 //            refuses the others)
 // Each repetition converts to another language than the one before, so
 // every pass changes the bytes. The medians of the repetitions are printed.
+// With --server the installation's data files are first copied to that
+// PostgreSQL server (schema kel_bench, replaced) and the SQLite files
+// removed; the program finds the server through "Nuri.ini" [Dades], the
+// loop and the bound through the record manager's configuration.
 //
-// usage: tavireno_bench [--records N] [--reps N] [--dir DIR] [--bin TAVIRENO] [--smoke]
+// usage: tavireno_bench [--records N] [--reps N] [--dir DIR] [--bin TAVIRENO]
+//                       [--server CONNINFO] [--smoke]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -28,9 +33,11 @@
 #include "convert/converters.h"
 #include "platform/system.h"
 #include "recman/admin.h"
+#include "recman/backend_config.h"
 #include "recman/recman.h"
 #include "startup/ini_file.h"
 #include "tools/mkinstall/installer.h"
+#include "tools/recutil/copy.h"
 #include "util/fixed_text.h"
 
 #ifndef KEL_TAVIRENO_BIN
@@ -135,11 +142,48 @@ long Bound(const std::string& path, const ConverterRow& row, const std::string& 
   return st == kStatusOk ? records : -1;
 }
 
+// Moves the installation's data files to the server's schema `schema` and
+// points its Nuri.ini there; from then on this process opens them there too.
+bool MoveToServer(const std::string& root, const std::string& server, const std::string& schema) {
+  RecordManagerConfig files;
+  files.install_root = root;
+  RecordManagerConfig on_server = files;
+  on_server.server = server;
+  on_server.schema = schema;
+  std::vector<std::string> paths = {root + "menu.dat"};
+  for (const ConverterRow& row : ConverterTable()) {
+    const std::string path = NativePath(root, row);
+    if (std::find(paths.begin(), paths.end(), path) == paths.end()) paths.push_back(path);
+  }
+  for (const std::string& path : paths) {
+    CopyRequest request;
+    request.native_path = path;
+    request.from = files;
+    request.to = on_server;
+    request.replace = true;
+    std::uint32_t copied = 0;
+    std::string what;
+    if (std::int16_t st = CopyDataFile(request, nullptr, &copied, &what); st != kStatusOk) {
+      std::fprintf(stderr, "tavireno_bench: %s: %s (status %d)\n", path.c_str(), what.c_str(), st);
+      return false;
+    }
+    std::filesystem::remove(path);
+  }
+  if (IniWrite(root + "Nuri.ini", "Dades", "Servidor", server) != IniWriteResult::kOk ||
+      IniWrite(root + "Nuri.ini", "Dades", "Esquema", schema) != IniWriteResult::kOk) {
+    std::fprintf(stderr, "tavireno_bench: cannot write [Dades] in Nuri.ini\n");
+    return false;
+  }
+  ConfigureRecordManager(on_server);
+  return true;
+}
+
 int Run(int argc, char** argv) {
   long records_per_file = 20000;
   int reps = 3;
   std::string dir = "/tmp/kel-tavireno-bench";
   std::string bin = KEL_TAVIRENO_BIN;
+  std::string server;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     const bool more = i + 1 < argc;
@@ -154,10 +198,12 @@ int Run(int argc, char** argv) {
       dir = argv[++i];
     } else if (a == "--bin" && more) {
       bin = argv[++i];
+    } else if (a == "--server" && more) {
+      server = argv[++i];
     } else {
       std::fprintf(stderr,
                    "usage: tavireno_bench [--records N] [--reps N] [--dir DIR] [--bin TAVIRENO] "
-                   "[--smoke]\n");
+                   "[--server CONNINFO] [--smoke]\n");
       return 2;
     }
   }
@@ -175,8 +221,10 @@ int Run(int argc, char** argv) {
   const std::string root = report.root;
   const std::string log = dir + "/loop.log";
   const double total = static_cast<double>(report.records);
-  std::printf("installation: %lld records in %d files (--records %ld), %d repetitions\n",
-              static_cast<long long>(report.records), report.data_files, records_per_file, reps);
+  if (!server.empty() && !MoveToServer(root, server, "kel_bench")) return 2;
+  std::printf("installation: %lld records in %d files (--records %ld), %d repetitions, on %s\n",
+              static_cast<long long>(report.records), report.data_files, records_per_file, reps,
+              server.empty() ? "SQLite files" : "the server (schema kel_bench)");
 
   std::vector<double> program_s, loop_s, bound_s, loop_subset_s;
   long bound_records = 0;
@@ -189,8 +237,8 @@ int Run(int argc, char** argv) {
       std::fprintf(stderr, "tavireno_bench: cannot set the terminal's language\n");
       return 2;
     }
-    const std::string command = "KELROOT='" + root + "' KELTMP='" + report.terminal_dir + "' '" +
-                                bin + "' /AUTO >/dev/null 2>&1 </dev/null";
+    const std::string command = "KELDB='' KELROOT='" + root + "' KELTMP='" + report.terminal_dir +
+                                "' '" + bin + "' /AUTO >/dev/null 2>&1 </dev/null";
     auto start = Clock::now();
     if (std::system(command.c_str()) != 0) {
       std::fprintf(stderr, "tavireno_bench: %s failed\n", command.c_str());

@@ -25,12 +25,21 @@ function(kel_library name)
   target_link_libraries(${name} PUBLIC kel_options ${ARG_DEPS})
 endfunction()
 
-# kel_test(NAME SOURCES... DEPS ...): one GoogleTest binary per folder.
+# kel_test(NAME [PG_SERVER] SOURCES... DEPS ...): one GoogleTest binary per
+# folder. PG_SERVER: its tests need the private PostgreSQL server (fixture
+# pg_server, connection string in KEL_TEST_PG; see KelPgServer.cmake).
 function(kel_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "PG_SERVER" "" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE kel_options ${ARG_DEPS} GTest::gtest GTest::gtest_main
     GTest::gmock)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "KEL_TEST_BIN_DIR=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
+  if(ARG_PG_SERVER)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+      PROPERTIES ENVIRONMENT "KEL_TEST_BIN_DIR=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}"
+      ENVIRONMENT_MODIFICATION "KEL_TEST_PG=set:${KEL_TEST_PG_CONNINFO}"
+      FIXTURES_REQUIRED pg_server)
+  else()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+      PROPERTIES ENVIRONMENT "KEL_TEST_BIN_DIR=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
+  endif()
 endfunction()

@@ -75,8 +75,18 @@ int Rounds() {
   }
 }
 
-TEST(CrashTest, KilledWritersLeaveWholeFilesWithEveryCommittedUpdate) {
+class CrashTest : public ::testing::TestWithParam<testing::Backend> {
+ protected:
+  void SetUp() override {
+    if (GetParam() == testing::Backend::kServer && testing::TestServer().empty()) {
+      GTEST_SKIP() << "no PostgreSQL server for the tests (KEL_TEST_PG)";
+    }
+  }
+};
+
+TEST_P(CrashTest, KilledWritersLeaveWholeFilesWithEveryCommittedUpdate) {
   TempDir dir;
+  testing::BackendScope scope(GetParam(), dir.path());
   const std::string path = dir.File("crash.dat");
   CreateSpec file_spec;
   file_spec.record_length = kLen;
@@ -141,7 +151,7 @@ TEST(CrashTest, KilledWritersLeaveWholeFilesWithEveryCommittedUpdate) {
   }
 }
 
-TEST(CrashTest, AKilledCreateLeavesTheOldFileOrTheNewOne) {
+TEST(CreateCrashTest, AKilledCreateLeavesTheOldFileOrTheNewOne) {
   TempDir dir;
   const std::string path = dir.File("create.dat");
   CreateSpec a, b;
@@ -172,6 +182,15 @@ TEST(CrashTest, AKilledCreateLeavesTheOldFileOrTheNewOne) {
     EXPECT_TRUE(testing::FileIsSound(path, &report)) << report;
   }
 }
+
+
+std::string BackendParamName(const ::testing::TestParamInfo<testing::Backend>& info) {
+  return testing::BackendName(info.param);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, CrashTest,
+                         ::testing::Values(testing::Backend::kSqlite, testing::Backend::kServer),
+                         BackendParamName);
 
 }  // namespace
 }  // namespace kel

@@ -62,7 +62,7 @@ bool InMultiple(Cursor* c, std::int64_t id) {
 }
 
 void ReleaseSingle(Cursor* c) {
-  if (c->single_lock != 0 && !InMultiple(c, c->single_lock)) c->locks.UnlockRecord(c->single_lock);
+  if (c->single_lock != 0 && !InMultiple(c, c->single_lock)) c->locks->UnlockRecord(c->single_lock);
   c->single_lock = 0;
 }
 
@@ -72,7 +72,7 @@ void ReleaseAllOn(Cursor* c, std::int64_t id) {
   if (c->single_lock == id) c->single_lock = 0;
   c->multiple_locks.erase(std::remove(c->multiple_locks.begin(), c->multiple_locks.end(), id),
                           c->multiple_locks.end());
-  if (held) c->locks.UnlockRecord(id);
+  if (held) c->locks->UnlockRecord(id);
 }
 
 void NoteLockHeld(Cursor* c, std::int64_t id, bool single) {
@@ -97,7 +97,7 @@ std::int16_t TakeLock(Cursor* c, std::int64_t id, int bias, std::int16_t (*flush
     NoteLockHeld(c, id, single);
     return kStatusOk;
   }
-  std::int16_t st = c->locks.LockRecord(id, /*wait=*/false);
+  std::int16_t st = c->locks->LockRecord(id, /*wait=*/false);
   if (st == kStatusOk) {
     NoteLockHeld(c, id, single);
     return kStatusOk;
@@ -109,7 +109,7 @@ std::int16_t TakeLock(Cursor* c, std::int64_t id, int bias, std::int16_t (*flush
   // other's records.
   if (std::int16_t f = flush_all(); f != kStatusOk) return f;
   if (single) ReleaseSingle(c);
-  st = c->locks.LockRecord(id, /*wait=*/true);
+  st = c->locks->LockRecord(id, /*wait=*/true);
   if (st != kStatusOk) return st;
   NoteLockHeld(c, id, single);
   return kLookAgain;
@@ -123,7 +123,7 @@ std::int16_t TakeLock(Cursor* c, std::int64_t id, int bias, std::int16_t (*flush
 bool NeedLockChecks(Cursor* c) {
   SharedFile* f = c->file;
   if (f->lock_check_serial != StoreOf(c).serial()) {
-    f->lock_check = c->locks.OtherLockersPresent();
+    f->lock_check = c->locks->OtherLockersPresent();
     f->lock_check_serial = StoreOf(c).serial();
   }
   return f->lock_check;
@@ -446,7 +446,7 @@ std::int16_t Update(Cursor* c, CallArgs& a) {
   Store& s = StoreOf(c);
   if (std::int16_t st = s.Begin(true); st != kStatusOk) return st;
   const std::int64_t id = c->phys_id;
-  if (NeedLockChecks(c) && c->locks.LockedByOther(id)) return kStatusRecordLocked;
+  if (NeedLockChecks(c) && c->locks->LockedByOther(id)) return kStatusRecordLocked;
   std::string stored;
   if (std::int16_t st = CurrentStored(c, &stored); st != kStatusOk) return st;
   std::int16_t st = s.Update(id, stored, a.data);
@@ -466,7 +466,7 @@ std::int16_t Delete(Cursor* c) {
   Store& s = StoreOf(c);
   if (std::int16_t st = s.Begin(true); st != kStatusOk) return st;
   const std::int64_t id = c->phys_id;
-  if (NeedLockChecks(c) && c->locks.LockedByOther(id)) return kStatusRecordLocked;
+  if (NeedLockChecks(c) && c->locks->LockedByOther(id)) return kStatusRecordLocked;
   std::string stored;
   if (std::int16_t st = CurrentStored(c, &stored); st != kStatusOk) return st;
   if (std::int16_t st = s.Delete(id, stored); st != kStatusOk) return st;
@@ -500,7 +500,7 @@ std::int16_t Unlock(Cursor* c, CallArgs& a) {
   }
   if (a.key_number == kUnlockAllMultiple) {
     for (std::int64_t id : c->multiple_locks) {
-      if (id != c->single_lock) c->locks.UnlockRecord(id);
+      if (id != c->single_lock) c->locks->UnlockRecord(id);
     }
     c->multiple_locks.clear();
     return kStatusOk;
@@ -513,7 +513,7 @@ std::int16_t Unlock(Cursor* c, CallArgs& a) {
     if (InMultiple(c, id)) {
       c->multiple_locks.erase(std::remove(c->multiple_locks.begin(), c->multiple_locks.end(), id),
                               c->multiple_locks.end());
-      if (id != c->single_lock) c->locks.UnlockRecord(id);
+      if (id != c->single_lock) c->locks->UnlockRecord(id);
     }
     return kStatusOk;
   }

@@ -38,7 +38,7 @@ enum class Place {
 
 struct Cursor {
   SharedFile* file = nullptr;
-  RecordLocks locks;
+  std::unique_ptr<OpenLocks> locks;
   bool read_only = false;
 
   // Physical currency: the record at phys_id is current when has_current.

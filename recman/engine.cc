@@ -9,8 +9,11 @@
 
 #include "platform/system.h"
 #include "platform/wait_hooks.h"
+#include "recman/backend_config.h"
 #include "recman/cursor.h"
 #include "recman/engine_internal.h"
+#include "recman/network_fs.h"
+#include "recman/pg_store.h"
 #include "recman/recman.h"
 
 namespace kel {
@@ -82,6 +85,7 @@ bool ForgetIfForked(Engine& e) {
     if (s.cursor) forgotten_cursors->push_back(std::move(s.cursor));
   }
   for (auto& f : e.files) forgotten_files->push_back(std::move(f));
+  ForgetServerConnectionsAfterFork();
   e.slots.clear();
   e.files.clear();
   e.token = NewToken();
@@ -173,7 +177,7 @@ std::int16_t CloseSlot(Engine& e, std::uint32_t slot) {
   SharedFile* f = c->file;
   std::int16_t st = f->store->broken();
   if (st == kStatusOk) st = f->store->Commit();
-  c->locks.Close();
+  c->locks->Close();
   e.slots[slot].cursor.reset();
   if (--f->opens == 0) {
     for (auto it = e.files.begin(); it != e.files.end(); ++it) {
@@ -237,10 +241,15 @@ std::int16_t OpenOp(Engine& e, void* block, CallArgs& a, std::uint8_t key_length
   }
   const int mode = a.key_number;
   if (mode > 0 || mode < kOpenExclusive) return kStatusIncompatibleMode;
+  const RecordManagerConfig& config = RecordManagerConfiguration();
+  const bool on_server = !config.server.empty();
   std::error_code ec;
-  auto status = std::filesystem::status(native, ec);
-  if (!std::filesystem::exists(status)) return kStatusFileNotFound;
-  if (std::filesystem::is_directory(status)) return kStatusAccessDenied;
+  if (!on_server) {
+    auto status = std::filesystem::status(native, ec);
+    if (!std::filesystem::exists(status)) return kStatusFileNotFound;
+    if (std::filesystem::is_directory(status)) return kStatusAccessDenied;
+    if (std::int16_t st = CheckFileSystemForSqlite(native, nullptr); st != kStatusOk) return st;
+  }
 
   std::uint32_t slot = 0;
   while (slot < e.slots.size() && e.slots[slot].cursor) ++slot;
@@ -249,12 +258,17 @@ std::int16_t OpenOp(Engine& e, void* block, CallArgs& a, std::uint8_t key_length
     e.slots.emplace_back();
   }
   auto cursor = std::make_unique<Cursor>();
-  if (std::int16_t st = cursor->locks.Open(native); st != kStatusOk) return st;
-  if (std::int16_t st = cursor->locks.LockOpen(mode == kOpenExclusive); st != kStatusOk) {
-    return st;
+  std::string identity;
+  if (on_server) {
+    identity = ServerIdentity(config, native);
+  } else {
+    auto locks = std::make_unique<RecordLocks>();
+    if (std::int16_t st = locks->Open(native); st != kStatusOk) return st;
+    if (std::int16_t st = locks->LockOpen(mode == kOpenExclusive); st != kStatusOk) return st;
+    cursor->locks = std::move(locks);
+    identity = std::filesystem::canonical(native, ec).string();
+    if (ec) identity = native;
   }
-  std::string identity = std::filesystem::canonical(native, ec).string();
-  if (ec) identity = native;
   SharedFile* file = nullptr;
   for (auto& f : e.files) {
     if (f->identity == identity) file = f.get();
@@ -263,8 +277,17 @@ std::int16_t OpenOp(Engine& e, void* block, CallArgs& a, std::uint8_t key_length
   if (file == nullptr) {
     fresh = std::make_unique<SharedFile>();
     fresh->identity = identity;
-    if (std::int16_t st = Store::Open(native, &fresh->store); st != kStatusOk) return st;
+    std::int16_t st = on_server ? OpenServerFile(config, native, &fresh->store)
+                                : Store::Open(native, &fresh->store);
+    if (st != kStatusOk) return st;
     file = fresh.get();
+  }
+  if (on_server) {
+    // A server file's locks need the file's table, known once it is open.
+    cursor->locks = ServerLocks(file->store.get());
+    if (std::int16_t st = cursor->locks->LockOpen(mode == kOpenExclusive); st != kStatusOk) {
+      return st;
+    }
   }
   const std::string& owner = file->store->owner();
   if (!owner.empty() && OwnerFrom(a.data, a.data_length) != owner) {
@@ -295,9 +318,14 @@ std::int16_t CreateOp(Engine& e, CallArgs& a, std::uint8_t key_length) {
   if (std::int16_t st = ParseCreateBuffer(a.data, *a.data_length, &file_spec); st != kStatusOk) {
     return st;
   }
+  const RecordManagerConfig& config = RecordManagerConfiguration();
+  if (!config.server.empty()) {
+    return CreateServerFile(config, native, file_spec, a.key_number == kCreateReplace);
+  }
   std::error_code ec;
   std::filesystem::path dir = std::filesystem::path(native).parent_path();
   if (!dir.empty() && !std::filesystem::is_directory(dir, ec)) return kStatusFileNotFound;
+  if (std::int16_t st = CheckFileSystemForSqlite(native, nullptr); st != kStatusOk) return st;
   auto status = std::filesystem::status(native, ec);
   if (std::filesystem::is_directory(status)) return kStatusAccessDenied;
   if (a.key_number == kCreateNoReplace && std::filesystem::exists(status)) {

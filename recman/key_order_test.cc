@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <random>
 
 #include "gtest/gtest.h"
@@ -21,6 +22,19 @@ using testing::Segment;
 using testing::TempDir;
 
 constexpr int kLen = 24;
+
+// Every key kind on both engines: the server must order keys exactly as
+// the SQLite files do.
+class KeyOrderTest : public ::testing::TestWithParam<testing::Backend> {
+ protected:
+  void SetUp() override {
+    if (GetParam() == testing::Backend::kServer && testing::TestServer().empty()) {
+      GTEST_SKIP() << "no PostgreSQL server for the tests (KEL_TEST_PG)";
+    }
+    scope_.emplace(GetParam(), "/tmp");
+  }
+  std::optional<testing::BackendScope> scope_;
+};
 constexpr std::uint16_t kDup = kKeyFlagDuplicates;
 
 std::string F32(float f) {
@@ -115,7 +129,7 @@ std::vector<OrderCase> Cases() {
   };
 }
 
-TEST(KeyOrderTest, EachKeyKindReadsBackInItsOrderBothWays) {
+TEST_P(KeyOrderTest, EachKeyKindReadsBackInItsOrderBothWays) {
   for (const OrderCase& c : Cases()) {
     SCOPED_TRACE(c.name);
     TempDir dir;
@@ -169,7 +183,7 @@ TEST(KeyOrderTest, EachKeyKindReadsBackInItsOrderBothWays) {
   }
 }
 
-TEST(KeyOrderTest, SearchesOnDescendingAndCaseInsensitiveKeys) {
+TEST_P(KeyOrderTest, SearchesOnDescendingAndCaseInsensitiveKeys) {
   TempDir dir;
   CreateSpec file_spec;
   file_spec.record_length = 8;
@@ -204,7 +218,7 @@ TEST(KeyOrderTest, SearchesOnDescendingAndCaseInsensitiveKeys) {
   }
 }
 
-TEST(KeyOrderTest, NullKeysLeaveRecordsOut) {
+TEST_P(KeyOrderTest, NullKeysLeaveRecordsOut) {
   TempDir dir;
   CreateSpec file_spec;
   file_spec.record_length = 8;
@@ -301,6 +315,15 @@ TEST(KeyCodecTest, IntegerAndFloatEncodingsOrderLikeTheirValues) {
     ASSERT_EQ((enc > 0) - (enc < 0), cmp) << a << " vs " << b;
   }
 }
+
+
+std::string BackendParamName(const ::testing::TestParamInfo<testing::Backend>& info) {
+  return testing::BackendName(info.param);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, KeyOrderTest,
+                         ::testing::Values(testing::Backend::kSqlite, testing::Backend::kServer),
+                         BackendParamName);
 
 }  // namespace
 }  // namespace kel

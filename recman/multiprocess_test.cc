@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <optional>
+
 #include "gtest/gtest.h"
 #include "platform/wait_hooks.h"
 #include "recman/file_spec.h"
@@ -157,9 +159,13 @@ class Worker {
   int in_ = -1;
 };
 
-class MultiProcessTest : public ::testing::Test {
+class MultiProcessTest : public ::testing::TestWithParam<testing::Backend> {
  protected:
   void SetUp() override {
+    if (GetParam() == testing::Backend::kServer && testing::TestServer().empty()) {
+      GTEST_SKIP() << "no PostgreSQL server for the tests (KEL_TEST_PG)";
+    }
+    scope_.emplace(GetParam(), dir_.path());
     path_ = dir_.File("m.dat");
     other_ = dir_.File("y.dat");
     CreateSpec s;
@@ -182,12 +188,13 @@ class MultiProcessTest : public ::testing::Test {
   }
 
   TempDir dir_;
+  std::optional<testing::BackendScope> scope_;
   std::string path_, other_;
   std::unique_ptr<Worker> worker_;
   Handle h_;
 };
 
-TEST_F(MultiProcessTest, ALockedRecordGives84ToOthersWhoMayStillReadIt) {
+TEST_P(MultiProcessTest, ALockedRecordGives84ToOthersWhoMayStillReadIt) {
   ASSERT_EQ(h_.Get(kOpGetEqual + kLockSingleNoWait, "A   "), kStatusOk);
   Worker& w = *worker_;
   ASSERT_EQ(Open(0), "0");
@@ -212,7 +219,7 @@ TEST_F(MultiProcessTest, ALockedRecordGives84ToOthersWhoMayStillReadIt) {
   EXPECT_EQ(h_.record(), Rec("A   yyyy", 16));
 }
 
-TEST_F(MultiProcessTest, LocksEndWithUpdateDeleteTheNextLockUnlockAndClose) {
+TEST_P(MultiProcessTest, LocksEndWithUpdateDeleteTheNextLockUnlockAndClose) {
   Worker& w = *worker_;
   ASSERT_EQ(Open(0), "0");
   ASSERT_EQ(h_.Get(kOpGetEqual + kLockSingleNoWait, "A   "), kStatusOk);
@@ -237,7 +244,7 @@ TEST_F(MultiProcessTest, LocksEndWithUpdateDeleteTheNextLockUnlockAndClose) {
   EXPECT_EQ(w.Status("get 0 212 _"), kStatusOk);  // Get First, locking
 }
 
-TEST_F(MultiProcessTest, MultipleRecordLocksAndTheirUnlocks) {
+TEST_P(MultiProcessTest, MultipleRecordLocksAndTheirUnlocks) {
   Worker& w = *worker_;
   ASSERT_EQ(Open(0), "0");
   ASSERT_EQ(h_.Get(kOpGetEqual + kLockMultipleNoWait, "A   "), kStatusOk);
@@ -261,7 +268,7 @@ TEST_F(MultiProcessTest, MultipleRecordLocksAndTheirUnlocks) {
   EXPECT_EQ(h_.Get(kOpGetEqual + kLockMultipleNoWait, "A   "), kStatusOk);
 }
 
-TEST_F(MultiProcessTest, ExclusiveOpensGive85BothWays) {
+TEST_P(MultiProcessTest, ExclusiveOpensGive85BothWays) {
   ASSERT_EQ(h_.Close(), kStatusOk);
   Handle ex;
   ASSERT_EQ(ex.Open(path_, kOpenExclusive), kStatusOk);
@@ -276,7 +283,7 @@ TEST_F(MultiProcessTest, ExclusiveOpensGive85BothWays) {
   EXPECT_EQ(testing::CreateFile(path_, CreateSpec{}, kCreateReplace), kStatusFileInUse);
 }
 
-TEST_F(MultiProcessTest, AWaitLockProceedsWhenTheHolderLetsGo) {
+TEST_P(MultiProcessTest, AWaitLockProceedsWhenTheHolderLetsGo) {
   Worker& w = *worker_;
   ASSERT_EQ(Open(0), "0");
   ASSERT_EQ(h_.Get(kOpGetEqual + kLockSingleNoWait, "B   "), kStatusOk);
@@ -296,7 +303,7 @@ TEST_F(MultiProcessTest, AWaitLockProceedsWhenTheHolderLetsGo) {
   EXPECT_EQ(w.Receive(), "0 C_______________");
 }
 
-TEST_F(MultiProcessTest, LocksAndExclusiveOpensDieWithTheirProcess) {
+TEST_P(MultiProcessTest, LocksAndExclusiveOpensDieWithTheirProcess) {
   Worker& w = *worker_;
   ASSERT_EQ(Open(0), "0");
   ASSERT_EQ(w.Status("get 0 205 C"), kStatusOk);
@@ -318,7 +325,7 @@ TEST_F(MultiProcessTest, LocksAndExclusiveOpensDieWithTheirProcess) {
   EXPECT_TRUE(testing::FileIsSound(path_, &report)) << report;
 }
 
-TEST_F(MultiProcessTest, AWriteWaitsOnlyForTheOthersCommitWindow) {
+TEST_P(MultiProcessTest, AWriteWaitsOnlyForTheOthersCommitWindow) {
   // This process leaves a write pending (its transaction holds the write
   // lock) and keeps working; the worker's write goes through once the
   // window ends, without this process ever waiting.
@@ -343,7 +350,7 @@ TEST_F(MultiProcessTest, AWriteWaitsOnlyForTheOthersCommitWindow) {
   EXPECT_EQ(w.Do("get 0 5 A"), "0 A___111111111111");
 }
 
-TEST_F(MultiProcessTest, AFileLeftIdleCommitsWhenItsWindowEndsWhileOthersAreUsed) {
+TEST_P(MultiProcessTest, AFileLeftIdleCommitsWhenItsWindowEndsWhileOthersAreUsed) {
   // The pending write on X must not keep X locked while this process works
   // on Y only (the menu file, open for a whole run while the other files are
   // converted). Without the commit of idle files the worker would wait until
@@ -364,10 +371,16 @@ TEST_F(MultiProcessTest, AFileLeftIdleCommitsWhenItsWindowEndsWhileOthersAreUsed
   EXPECT_EQ(w.Do("get 0 5 A"), "0 A___222222222222");
 }
 
-TEST_F(MultiProcessTest, TwoProcessesWritingTwoFilesCrosswiseDoNotWaitOnEachOther) {
+TEST_P(MultiProcessTest, TwoProcessesWritingTwoFilesCrosswiseDoNotWaitOnEachOther) {
   // This process holds the write lock of X (pending work), the worker that
   // of Y; then each writes the other's file. Each gives up its own pending
   // work before waiting, so both finish.
+  if (GetParam() == testing::Backend::kServer) {
+    // On the server the worker may commit Y and wait for X before this
+    // process asks for Y; it then takes Y at once and blocks on the pipe
+    // with X pending, which no engine can see.
+    GTEST_SKIP() << "the order of the two waits is a race on the server";
+  }
   Worker& w = *worker_;
   ASSERT_EQ(Open(0), "0");
   ASSERT_EQ(Open(1, 0, other_), "0");
@@ -429,6 +442,15 @@ TEST(ProcessExitTest, AChildsExitLeavesTheParentsPendingWorkAlone) {
   std::string report;
   EXPECT_TRUE(testing::FileIsSound(path, &report)) << report;
 }
+
+
+std::string BackendParamName(const ::testing::TestParamInfo<testing::Backend>& info) {
+  return testing::BackendName(info.param);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, MultiProcessTest,
+                         ::testing::Values(testing::Backend::kSqlite, testing::Backend::kServer),
+                         BackendParamName);
 
 }  // namespace
 }  // namespace kel

@@ -1,5 +1,10 @@
 #include "recman/network_fs.h"
 
+#include <utility>
+
+#include "platform/file_system_kind.h"
+#include "recman/backend_config.h"
+
 namespace kel {
 namespace {
 
@@ -10,10 +15,19 @@ std::string& LastRefusal() {
 
 }  // namespace
 
-std::int16_t CheckFileSystemForSqlite(const std::string& /*native_path*/, std::string* refusal) {
-  // Every file system is accepted until the check is written.
+std::int16_t CheckFileSystemForSqlite(const std::string& native_path, std::string* refusal) {
   if (refusal != nullptr) refusal->clear();
-  return 0;
+  if (RecordManagerConfiguration().allow_network_fs) return 0;
+  FileSystemKind kind;
+  if (!FileSystemKindOf(native_path, &kind) || !kind.network) return 0;
+  std::string text = native_path + " lies on a network file system (" + kind.name +
+                     "), where SQLite files are not safe for several computers (their locks do "
+                     "not hold across the network). Keep the installation on a PostgreSQL "
+                     "server: [Dades] Servidor in Nuri.ini. Only when this computer alone uses "
+                     "the share: [Dades] XarxaLocal=1.";
+  LastRefusal() = text;
+  if (refusal != nullptr) *refusal = std::move(text);
+  return kStatusNetworkFileSystem;
 }
 
 const std::string& LastFileSystemRefusal() { return LastRefusal(); }

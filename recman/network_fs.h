@@ -10,11 +10,19 @@
 
 namespace kel {
 
+// The status of an Open or Create refused here: the file system's kind
+// denies the SQLite files to this installation ("access denied"). It is not
+// one the data-file layer waits on or answers by creating the file, so a
+// refused open ends the program with its usual message and status.
+inline constexpr std::int16_t kStatusNetworkFileSystem = 46;
+
 // 0 when the SQLite backend may use `native_path` (a local file system, or
 // the installation allows network file systems: RecordManagerConfig's
-// allow_network_fs). Otherwise a non-zero status, and `*refusal` (when not
-// null) says which file system holds the file and that the installation
-// needs a server.
+// allow_network_fs). A file system that cannot be asked is let through: the
+// open then fails or succeeds on its own. Otherwise kStatusNetworkFileSystem,
+// and `*refusal` (when not null) and LastFileSystemRefusal() say which file
+// system holds the file and that the installation needs a server
+// ("[Dades] Servidor" in "Nuri.ini") or "XarxaLocal=1".
 [[nodiscard]] std::int16_t CheckFileSystemForSqlite(const std::string& native_path,
                                                     std::string* refusal);
 

@@ -1,7 +1,9 @@
 // The record manager: keyed files of fixed-length records, reached through
 // one entry point with the classic operation codes, position blocks, data and
-// key buffers and 16-bit statuses. Each data file is one SQLite database (see
-// docs/record-files.md for its schema, its locks and what a crash can lose).
+// key buffers and 16-bit statuses. Each data file is one SQLite database, or
+// one table of a PostgreSQL server when the installation is configured so
+// (backend_config.h); docs/record-files.md describes both schemas, their
+// locks and what a crash can lose.
 //
 // Buffers (all integers little-endian):
 // - position block: 128 bytes owned by the caller, one per open of a file.

@@ -22,33 +22,57 @@
 
 namespace kel {
 
-class RecordLocks {
+// The locks one open of a data file holds against every other open, of this
+// process or another: the open lock and the record locks. All of them go
+// with Close, with the open, or with the process.
+class OpenLocks {
+ public:
+  OpenLocks() = default;
+  virtual ~OpenLocks() = default;
+  OpenLocks(const OpenLocks&) = delete;
+  OpenLocks& operator=(const OpenLocks&) = delete;
+
+  virtual void Close() = 0;
+  // Takes the open lock: shared, or exclusive. 85 when another open
+  // conflicts. Never waits.
+  [[nodiscard]] virtual std::int16_t LockOpen(bool exclusive) = 0;
+  // Locks the record at `position` for this open. Without `wait`, 84 when
+  // another open holds it; with `wait`, blocks until it is free.
+  [[nodiscard]] virtual std::int16_t LockRecord(std::int64_t position, bool wait) = 0;
+  virtual void UnlockRecord(std::int64_t position) = 0;
+  // True when another open holds a lock on the record at `position`.
+  virtual bool LockedByOther(std::int64_t position) = 0;
+  // True when some other open has ever taken a record lock and is still open.
+  virtual bool OtherLockersPresent() = 0;
+};
+
+// The SQLite files' locks, on the side file.
+class RecordLocks final : public OpenLocks {
  public:
   RecordLocks() = default;
-  RecordLocks(const RecordLocks&) = delete;
-  RecordLocks& operator=(const RecordLocks&) = delete;
+  ~RecordLocks() override = default;
 
   // Opens the side file of the data file at `data_native_path`, creating it
   // when missing. Returns 0, 11 (a path that cannot be named), 12 (missing
   // directory) or 46 (no permission).
   [[nodiscard]] std::int16_t Open(const std::string& data_native_path);
-  void Close();
+  void Close() override;
   bool IsOpen() const { return file_.IsOpen(); }
 
   // Takes the open lock (byte 0): shared, or exclusive. 85 when another open
   // conflicts. Never waits.
-  [[nodiscard]] std::int16_t LockOpen(bool exclusive);
+  [[nodiscard]] std::int16_t LockOpen(bool exclusive) override;
 
   // Locks the record at `position` for this open. Without `wait`, 84 when
   // another open holds it; with `wait`, blocks until it is free. Also marks
   // this open as one that takes record locks (byte 1).
-  [[nodiscard]] std::int16_t LockRecord(std::int64_t position, bool wait);
-  void UnlockRecord(std::int64_t position);
+  [[nodiscard]] std::int16_t LockRecord(std::int64_t position, bool wait) override;
+  void UnlockRecord(std::int64_t position) override;
 
   // True when another open holds a lock on the record at `position`.
-  bool LockedByOther(std::int64_t position);
+  bool LockedByOther(std::int64_t position) override;
   // True when some other open has ever taken a record lock and is still open.
-  bool OtherLockersPresent();
+  bool OtherLockersPresent() override;
 
  private:
   File file_;

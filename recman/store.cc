@@ -28,10 +28,27 @@ void (*g_busy_flush)(Store*) = nullptr;
 void Store::SetCommitWindowForTesting(std::chrono::milliseconds window) {
   g_commit_window = window;
 }
+std::chrono::milliseconds Store::CommitWindow() { return g_commit_window; }
 void Store::SetBusyFlush(void (*flush)(Store* except)) { g_busy_flush = flush; }
+void Store::BusyFlush(Store* except) {
+  if (g_busy_flush != nullptr) g_busy_flush(except);
+}
 
-int Store::BusyHandler(void* self, int count) {
-  auto* store = static_cast<Store*>(self);
+std::int16_t Store::CheckRewriteRange(int offset, std::size_t size) const {
+  const int end = offset + static_cast<int>(size);
+  if (offset < 0 || end > spec_.record_length) return kStatusInvalidKeyPosition;
+  for (const KeyDef& key : spec_.keys) {
+    for (const KeySegment& seg : key.segments) {
+      const int a = seg.position - 1;
+      const int b = a + seg.length;
+      if (offset < b && a < end) return kStatusInvalidKeyPosition;  // keys would go stale
+    }
+  }
+  return kStatusOk;
+}
+
+int SqliteStore::BusyHandler(void* self, int count) {
+  auto* store = static_cast<SqliteStore*>(self);
   const auto now = std::chrono::steady_clock::now();
   if (count == 0) {
     store->busy_since_ = now;
@@ -47,7 +64,7 @@ int Store::BusyHandler(void* self, int count) {
   return 1;
 }
 
-sqlite3_stmt* Store::Prepare(const std::string& sql) {
+sqlite3_stmt* SqliteStore::Prepare(const std::string& sql) {
   auto it = statements_.find(sql);
   if (it != statements_.end()) return it->second;
   sqlite3_stmt* stmt = nullptr;
@@ -60,18 +77,18 @@ sqlite3_stmt* Store::Prepare(const std::string& sql) {
   return stmt;
 }
 
-sqlite3_stmt* Store::Cached(int slot, int key) {
+sqlite3_stmt* SqliteStore::Cached(int slot, int key) {
   sqlite3_stmt*& s = slots_[slot * spec_.keys.size() + key];
   if (s == nullptr) s = Prepare(KeySql(slot, key));
   return s;
 }
 
-std::int16_t Store::Exec(const char* sql) {
+std::int16_t SqliteStore::Exec(const char* sql) {
   int rc = sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
   return rc == SQLITE_OK ? kStatusOk : Fail(rc);
 }
 
-std::int16_t Store::Fail(int rc) {
+std::int16_t SqliteStore::Fail(int rc) {
   std::int16_t status = StatusFromSqlite(rc);
   if (status == kStatusOk) status = kStatusIoError;
   if (txn_ != Txn::kNone && sqlite3_get_autocommit(db_)) {
@@ -83,11 +100,11 @@ std::int16_t Store::Fail(int rc) {
   return status;
 }
 
-bool Store::TransactionExpired(std::chrono::steady_clock::time_point now) const {
+bool SqliteStore::TransactionExpired(std::chrono::steady_clock::time_point now) const {
   return txn_ != Txn::kNone && now - started_ >= g_commit_window;
 }
 
-std::int16_t Store::Begin(bool write) {
+std::int16_t SqliteStore::Begin(bool write) {
   if (broken_ != kStatusOk) return broken_;
   if (txn_ != Txn::kNone) {
     if (std::chrono::steady_clock::now() - started_ >= g_commit_window ||
@@ -102,7 +119,7 @@ std::int16_t Store::Begin(bool write) {
   return BeginTransaction(write);
 }
 
-std::int16_t Store::BeginTransaction(bool write) {
+std::int16_t SqliteStore::BeginTransaction(bool write) {
   if (write && file_read_only_) return kStatusAccessDenied;
   int rc = sqlite3_exec(db_, write ? "BEGIN IMMEDIATE" : "BEGIN", nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) return Fail(rc);
@@ -113,7 +130,7 @@ std::int16_t Store::BeginTransaction(bool write) {
   return kStatusOk;
 }
 
-std::int16_t Store::Commit() {
+std::int16_t SqliteStore::Commit() {
   if (txn_ == Txn::kNone) return kStatusOk;
   std::int16_t status = kStatusOk;
   if (txn_ == Txn::kWrite) status = WriteCounts();
@@ -138,7 +155,7 @@ std::int16_t Store::Commit() {
   return status;
 }
 
-void Store::OverwriteFailedCommit() {
+void SqliteStore::OverwriteFailedCommit() {
   // A commit can fail after its last frame, commit mark included, reached
   // the WAL (the sync failed, or a write after it). SQLite then treats the
   // transaction as undone, but the next opener's recovery would find the
@@ -155,12 +172,12 @@ void Store::OverwriteFailedCommit() {
   if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
-std::int16_t Store::ReleaseUnusedWriteLock() {
+std::int16_t SqliteStore::ReleaseUnusedWriteLock() {
   if (txn_ != Txn::kWrite || writes_ != 0) return kStatusOk;
   return Commit();
 }
 
-std::int16_t Store::LoadCounts() {
+std::int16_t SqliteStore::LoadCounts() {
   if (counts_serial_ == serial_) return kStatusOk;
   sqlite3_stmt* s = Prepare("SELECT slot, value FROM kel_counts");
   if (s == nullptr) return kStatusIoError;
@@ -183,7 +200,7 @@ std::int16_t Store::LoadCounts() {
   return kStatusOk;
 }
 
-std::int16_t Store::WriteCounts() {
+std::int16_t SqliteStore::WriteCounts() {
   if (counts_serial_ != serial_) return kStatusOk;
   sqlite3_stmt* s = nullptr;
   for (std::size_t slot = 0; slot < counts_dirty_.size(); ++slot) {
@@ -200,13 +217,13 @@ std::int16_t Store::WriteCounts() {
   return kStatusOk;
 }
 
-std::int16_t Store::Counts(FileCounts* out) {
+std::int16_t SqliteStore::Counts(FileCounts* out) {
   if (std::int16_t st = LoadCounts(); st != kStatusOk) return st;
   *out = counts_;
   return kStatusOk;
 }
 
-std::int16_t Store::RowFrom(sqlite3_stmt* stmt, int rc, std::int16_t none, Row* row) {
+std::int16_t SqliteStore::RowFrom(sqlite3_stmt* stmt, int rc, std::int16_t none, Row* row) {
   if (rc == SQLITE_DONE) return none;
   if (rc != SQLITE_ROW) return Fail(rc);
   row->id = sqlite3_column_int64(stmt, 0);
@@ -226,7 +243,7 @@ std::int16_t Store::RowFrom(sqlite3_stmt* stmt, int rc, std::int16_t none, Row* 
   return kStatusOk;
 }
 
-std::int16_t Store::Read(std::int64_t id, Row* row) {
+std::int16_t SqliteStore::Read(std::int64_t id, Row* row) {
   sqlite3_stmt* s = Prepare("SELECT id, data FROM kel_records WHERE id = ?1");
   if (s == nullptr) return kStatusIoError;
   ResetOnExit reset(s);
@@ -234,7 +251,7 @@ std::int16_t Store::Read(std::int64_t id, Row* row) {
   return RowFrom(s, sqlite3_step(s), kStatusInvalidRecordAddress, row);
 }
 
-std::int16_t Store::Seek(int key, SeekMode mode, const std::string& encoded, Row* row) {
+std::int16_t SqliteStore::Seek(int key, SeekMode mode, const std::string& encoded, Row* row) {
   static constexpr int kSlots[] = {kSlotFirst,          kSlotLast, kSlotEqual,      kSlotGreater,
                                    kSlotGreaterOrEqual, kSlotLess, kSlotLessOrEqual};
   sqlite3_stmt* s = Cached(kSlots[static_cast<int>(mode)], key);
@@ -247,7 +264,7 @@ std::int16_t Store::Seek(int key, SeekMode mode, const std::string& encoded, Row
                  mode == SeekMode::kEqual ? kStatusKeyNotFound : kStatusEndOfFile, row);
 }
 
-std::int16_t Store::Next(int key, const std::string& encoded, std::int64_t id, bool forward,
+std::int16_t SqliteStore::Next(int key, const std::string& encoded, std::int64_t id, bool forward,
                          Row* row) {
   // Two steps, never one row-value comparison: first the rest of the run of
   // equal keys, then the next key value. A combined "(k, id) > (?, ?)" is
@@ -266,7 +283,7 @@ std::int16_t Store::Next(int key, const std::string& encoded, std::int64_t id, b
   return Seek(key, forward ? SeekMode::kGreater : SeekMode::kLess, encoded, row);
 }
 
-std::int16_t Store::Step(StepMode mode, std::int64_t id, Row* row) {
+std::int16_t SqliteStore::Step(StepMode mode, std::int64_t id, Row* row) {
   static const char* const kSql[] = {
       "SELECT id, data FROM kel_records ORDER BY id LIMIT 1",
       "SELECT id, data FROM kel_records ORDER BY id DESC LIMIT 1",
@@ -280,7 +297,7 @@ std::int16_t Store::Step(StepMode mode, std::int64_t id, Row* row) {
   return RowFrom(s, sqlite3_step(s), kStatusEndOfFile, row);
 }
 
-std::int16_t Store::KeyValueExists(int key, const std::string& encoded, std::int64_t except_id,
+std::int16_t SqliteStore::KeyValueExists(int key, const std::string& encoded, std::int64_t except_id,
                                    bool* exists) {
   sqlite3_stmt* s = Cached(kSlotExistsOther, key);
   if (s == nullptr) return kStatusIoError;
@@ -293,7 +310,7 @@ std::int16_t Store::KeyValueExists(int key, const std::string& encoded, std::int
   return kStatusOk;
 }
 
-std::int16_t Store::NextId(std::int64_t* id) {
+std::int16_t SqliteStore::NextId(std::int64_t* id) {
   if (next_id_serial_ != serial_) {
     sqlite3_stmt* s = Prepare("SELECT max(id) FROM kel_records");
     if (s == nullptr) return kStatusIoError;
@@ -321,7 +338,7 @@ std::int16_t Store::NextId(std::int64_t* id) {
   return kStatusOk;
 }
 
-std::int16_t Store::Insert(std::uint8_t* record, std::int64_t* id) {
+std::int16_t SqliteStore::Insert(std::uint8_t* record, std::int64_t* id) {
   if (std::int16_t st = LoadCounts(); st != kStatusOk) return st;
   const std::size_t n = spec_.keys.size();
   for (std::size_t k = 0; k < n; ++k) {
@@ -384,7 +401,7 @@ std::int16_t Store::Insert(std::uint8_t* record, std::int64_t* id) {
   return kStatusOk;
 }
 
-std::int16_t Store::Update(std::int64_t id, const std::string& old_record,
+std::int16_t SqliteStore::Update(std::int64_t id, const std::string& old_record,
                            const std::uint8_t* record) {
   if (std::int16_t st = LoadCounts(); st != kStatusOk) return st;
   const auto* old = reinterpret_cast<const std::uint8_t*>(old_record.data());
@@ -448,7 +465,7 @@ std::int16_t Store::Update(std::int64_t id, const std::string& old_record,
   return kStatusOk;
 }
 
-std::int16_t Store::Delete(std::int64_t id, const std::string& old_record) {
+std::int16_t SqliteStore::Delete(std::int64_t id, const std::string& old_record) {
   if (std::int16_t st = LoadCounts(); st != kStatusOk) return st;
   const auto* old = reinterpret_cast<const std::uint8_t*>(old_record.data());
   const std::size_t n = spec_.keys.size();
@@ -485,7 +502,7 @@ std::int16_t Store::Delete(std::int64_t id, const std::string& old_record) {
   return kStatusOk;
 }
 
-std::int16_t Store::SetOwner(const std::string& name, int mode) {
+std::int16_t SqliteStore::SetOwner(const std::string& name, int mode) {
   sqlite3_stmt* s = Prepare("UPDATE kel_file SET owner = ?1, owner_mode = ?2 WHERE id = 1");
   if (s == nullptr) return kStatusIoError;
   ResetOnExit reset(s);

@@ -23,7 +23,7 @@ bool QueryInt(sqlite3* db, const std::string& sql, std::int64_t* out) {
 
 }  // namespace
 
-void Store::Rollback() {
+void SqliteStore::Rollback() {
   if (txn_ == Txn::kNone) return;
   sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   txn_ = Txn::kNone;
@@ -32,7 +32,7 @@ void Store::Rollback() {
   ++write_generation_;  // what was read from the undone writes is stale
 }
 
-std::int16_t Store::Check(std::string* report) {
+std::int16_t SqliteStore::Check(std::string* report) {
   if (std::int16_t st = Commit(); st != kStatusOk) return st;
   if (std::int16_t st = BeginTransaction(false); st != kStatusOk) return st;
   std::size_t problems = 0;
@@ -113,16 +113,9 @@ std::int16_t Store::Check(std::string* report) {
   return problems == 0 ? kStatusOk : kStatusIoError;
 }
 
-std::int16_t Store::RewriteEveryRecord(int offset, const std::string& bytes) {
+std::int16_t SqliteStore::RewriteEveryRecord(int offset, const std::string& bytes) {
   const int end = offset + static_cast<int>(bytes.size());
-  if (offset < 0 || end > spec_.record_length) return kStatusInvalidKeyPosition;
-  for (const KeyDef& key : spec_.keys) {
-    for (const KeySegment& seg : key.segments) {
-      const int a = seg.position - 1;
-      const int b = a + seg.length;
-      if (offset < b && a < end) return kStatusInvalidKeyPosition;  // keys would go stale
-    }
-  }
+  if (std::int16_t st = CheckRewriteRange(offset, bytes.size()); st != kStatusOk) return st;
   if (std::int16_t st = Commit(); st != kStatusOk) return st;
   if (std::int16_t st = BeginTransaction(true); st != kStatusOk) return st;
   // substr() of a BLOB counts bytes; || yields text, which CAST turns back

@@ -25,7 +25,7 @@ void RemoveQuietly(const std::string& path) {
 
 void Store::SetVfsForTesting(const char* vfs_name) { g_vfs = vfs_name; }
 
-Store::~Store() {
+SqliteStore::~SqliteStore() {
   for (auto& [sql, stmt] : statements_) sqlite3_finalize(stmt);
   // An open transaction here was not committed on purpose (a failure):
   // closing the connection rolls it back.
@@ -33,7 +33,7 @@ Store::~Store() {
 }
 
 std::int16_t Store::Open(const std::string& native_path, std::unique_ptr<Store>* out) {
-  std::unique_ptr<Store> s(new Store());
+  std::unique_ptr<SqliteStore> s(new SqliteStore());
   s->path_ = native_path;
   int rc = sqlite3_open_v2(native_path.c_str(), &s->db_,
                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, g_vfs);
@@ -41,7 +41,7 @@ std::int16_t Store::Open(const std::string& native_path, std::unique_ptr<Store>*
     return (rc & 0xFF) == SQLITE_CANTOPEN ? kStatusAccessDenied : StatusFromSqlite(rc);
   }
   sqlite3_extended_result_codes(s->db_, 1);
-  sqlite3_busy_handler(s->db_, &Store::BusyHandler, s.get());
+  sqlite3_busy_handler(s->db_, &SqliteStore::BusyHandler, s.get());
   s->file_read_only_ = sqlite3_db_readonly(s->db_, "main") == 1;
 
   // Ours when the description row is there and reads back as a valid file

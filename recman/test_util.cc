@@ -4,8 +4,15 @@
 #include <cstring>
 #include <filesystem>
 
+#include <unistd.h>
+
 #include "recman/admin.h"
+#include "recman/backend_config.h"
 #include "recman/file_spec.h"
+
+#ifdef KEL_HAVE_LIBPQ
+#include <libpq-fe.h>
+#endif
 
 namespace kel::testing {
 
@@ -222,6 +229,58 @@ bool FileIsSound(const std::string& path, std::string* report) {
     return false;
   }
   return CheckDataFile(h.block(), report) == kStatusOk;
+}
+
+std::string BackendName(Backend backend) {
+  return backend == Backend::kSqlite ? "Sqlite" : "Server";
+}
+
+std::string TestServer() {
+  const char* s = std::getenv("KEL_TEST_PG");
+#ifdef KEL_HAVE_LIBPQ
+  return s == nullptr ? "" : s;
+#else
+  (void)s;
+  return "";
+#endif
+}
+
+bool RunOnTestServer(const std::string& sql, std::string* error) {
+#ifdef KEL_HAVE_LIBPQ
+  PGconn* conn = PQconnectdb(TestServer().c_str());
+  bool ok = PQstatus(conn) == CONNECTION_OK;
+  if (ok) {
+    PGresult* r = PQexec(conn, sql.c_str());
+    ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
+    PQclear(r);
+  }
+  if (!ok && error != nullptr) *error = PQerrorMessage(conn);
+  PQfinish(conn);
+  return ok;
+#else
+  (void)sql;
+  if (error != nullptr) *error = "built without libpq";
+  return false;
+#endif
+}
+
+BackendScope::BackendScope(Backend backend, const std::string& root) : backend_(backend) {
+  if (backend_ != Backend::kServer) return;
+  static int counter = 0;
+  schema_ = "t" + std::to_string(::getpid()) + "_" + std::to_string(++counter);
+  RecordManagerConfig config;
+  config.server = TestServer();
+  config.schema = schema_;
+  config.install_root = root + "/";
+  ConfigureRecordManager(config);
+}
+
+BackendScope::~BackendScope() {
+  if (backend_ != Backend::kServer) return;
+  std::uint8_t block[kPositionBlockSize] = {};
+  (void)BTRCALL(kOpReset, block, nullptr, nullptr, nullptr, 0, 0);
+  ResetRecordManagerConfig();
+  (void)RunOnTestServer("DROP SCHEMA IF EXISTS \"" + schema_ + "\" CASCADE");
 }
 
 }  // namespace kel::testing

@@ -108,6 +108,35 @@ std::string Le(std::int64_t value, int bytes);
 // Whether the file passes SQLite's integrity check and the engine's own.
 bool FileIsSound(const std::string& path, std::string* report);
 
+// The engines a contract test runs on.
+enum class Backend { kSqlite, kServer };
+std::string BackendName(Backend backend);
+// The tests' PostgreSQL server (KEL_TEST_PG); "" when there is none, and
+// then the server's instances of the tests skip.
+std::string TestServer();
+
+// Points the record manager at one engine while it lives: the SQLite files,
+// or a schema of its own on the tests' server with `root` as installation
+// root (files named by their paths under it). On the way out every open is
+// reset, the configuration put back and the schema dropped.
+class BackendScope {
+ public:
+  BackendScope(Backend backend, const std::string& root);
+  ~BackendScope();
+  BackendScope(const BackendScope&) = delete;
+  BackendScope& operator=(const BackendScope&) = delete;
+  const std::string& schema() const { return schema_; }
+
+ private:
+  Backend backend_;
+  std::string schema_;
+};
+
+// Runs SQL on the tests' server on a connection of its own; false on
+// failure. For tests that play the administrator (drop a table, stop a
+// session).
+bool RunOnTestServer(const std::string& sql, std::string* error = nullptr);
+
 }  // namespace kel::testing
 
 #endif  // KEL_RECMAN_TEST_UTIL_H_

@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, when missing.
 set -euo pipefail
 packages=(g++ cmake make pkg-config libsqlite3-dev libncurses-dev libgtest-dev libgmock-dev
-          libbenchmark-dev tmux sqlite3 locales)
+          libbenchmark-dev tmux sqlite3 locales postgresql postgresql-contrib libpq-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -19,6 +19,7 @@
 #include "platform/signals.h"
 #include "platform/system.h"
 #include "platform/wait_hooks.h"
+#include "recman/network_fs.h"
 #include "recman/recman.h"
 #include "screen/browse_list.h"
 #include "screen/form_dialog.h"
@@ -51,6 +52,17 @@ int Stop(int code, const std::string& cp850_message) {
   UseMemoryConsole();
   std::fprintf(stderr, "tavireno: %s\n", Cp850ToUtf8(cp850_message).c_str());
   return code;
+}
+
+// An open refused because the SQLite files lie on a network file system:
+// after the usual message, the terminal's shell also learns which file
+// system it is and what the installation needs.
+void ExitAfterOpenFailure(int code) {
+  if (!LastFileSystemRefusal().empty()) {
+    UseMemoryConsole();
+    std::fprintf(stderr, "tavireno: %s\n", LastFileSystemRefusal().c_str());
+  }
+  std::exit(code);
 }
 
 // A terminal when there is one. An unattended run does not need one to be
@@ -129,6 +141,7 @@ int Run(int argc, char** argv) {
   SetCursorVisible(false);
   SetUpSession();
   RegisterStandardPopups();  // Alt+X and Alt+C from every key wait
+  (void)SetProgramExitHook(&ExitAfterOpenFailure);
   if (!Session().InstallRoot.empty()) (void)ChangeDirectory(Session().InstallRoot);
   Session().ProgramName = "TAVIRENO";
 

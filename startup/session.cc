@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "platform/system.h"
+#include "startup/data_server.h"
 #include "startup/ini_file.h"
 #include "util/dates.h"
 #include "util/fixed_text.h"
@@ -93,6 +94,9 @@ void SetUpSession() {
     SetSessionLanguage(IniRead(s.InstallRoot + "Nuri.ini", "Usuari", "Idioma"));
   }
   s.PlatformKind = PlatformKindOf(env);
+  // Before the first open: the engine of the data files is the
+  // installation's, the same for every station.
+  ConfigureDataFiles(s.InstallRoot, env);
 }
 
 }  // namespace kel

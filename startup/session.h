@@ -24,7 +24,9 @@
 //   installation file  KELROOT + "Nuri.ini":
 //     [Usuari] Idioma -> SessionLanguage when the terminal's is blank;
 //   HTTP_USER_AGENT or HTTP_ACCEPT set -> PlatformKind "CGI"; else WINDIR or
-//     SYSTEMROOT set -> "WIN"; else "DOS".
+//     SYSTEMROOT set -> "WIN"; else "DOS";
+//   installation file [Dades] Servidor (or KELDB), Esquema, XarxaLocal -> the
+//     record manager's configuration (startup/data_server.h).
 // Missing variables, files, sections and keys give these defaults; nothing
 // here fails.
 //

@@ -10,8 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/system.h"
 #include "recman/admin.h"
+#include "recman/backend_config.h"
+#include "recman/network_fs.h"
 #include "recman/recman.h"
+#include "tools/recutil/copy.h"
+#include "tools/recutil/data_file.h"
+#include "tools/recutil/installation.h"
 #include "tools/recutil/report.h"
 #include "tools/recutil/sequential.h"
 #include "util/cp850.h"
@@ -34,11 +40,41 @@ const char kUsage[] =
     "  load FILE IN                       insert the records of a sequential file: all\n"
     "                                     of them, or none when one is bad\n"
     "  dump FILE [--key N] [--hex]        show the records as text (or hex)\n"
-    "  check FILE                         SQLite's integrity check and the engine's own\n"
+    "  check FILE                         the engine's integrity check and its own of\n"
+    "                                     every record, key and count\n"
+    "  copy to-server [FILE...]           copy data files from the SQLite files to the\n"
+    "                                     server (every data file under the root when\n"
+    "                                     none is named), record by record, and compare\n"
+    "  copy to-files FILE...              copy data files from the server to SQLite files\n"
     "  --help                             this text\n"
     "\n"
+    "Where the files are (every command):\n"
+    "  --server CONNINFO   a PostgreSQL server (libpq connection string; default the\n"
+    "                      variable KELDB); without one, SQLite files\n"
+    "  --schema NAME       the installation's schema on the server (default kel)\n"
+    "  --root DIR          the installation root (default the variable KELROOT, else\n"
+    "                      the current directory): on the server a FILE is named by its\n"
+    "                      path under the root, \"DIR/TAULES/UPaisos.dat\" being the\n"
+    "                      table \"taules/upaisos\" whatever the letter case\n"
+    "  --owner NAME        the files' owner name (a copy gets it too)\n"
+    "  --network-fs        allow SQLite files on a network file system (one computer\n"
+    "                      only); copy to-server always reads them\n"
+    "\n"
+    "A copy opens each source exclusively (stop the stations first), refuses an\n"
+    "existing destination unless --replace, and reads the copy back to compare it.\n"
     "Sequential files: per record its length in digits, a comma, the bytes, CR LF;\n"
     "a Ctrl-Z at the end. Exit status: 0 done, 1 wrong command line, 2 failed.\n";
+
+// What the command line says beyond the command.
+struct Options {
+  std::string owner;
+  Installation where;
+};
+
+Options& Opt() {
+  static Options options;
+  return options;
+}
 
 int Fail(const std::string& file, const std::string& what) {
   std::fprintf(stderr, "recutil: %s: %s\n", file.c_str(), what.c_str());
@@ -46,7 +82,11 @@ int Fail(const std::string& file, const std::string& what) {
 }
 
 int FailStatus(const std::string& file, const std::string& what, std::int16_t status) {
-  return Fail(file, what + " (status " + std::to_string(status) + ": " + StatusText(status) + ")");
+  std::string text = what + " (status " + std::to_string(status) + ": " + StatusText(status) + ")";
+  if (status == kStatusNetworkFileSystem && !LastFileSystemRefusal().empty()) {
+    text += ": " + LastFileSystemRefusal();
+  }
+  return Fail(file, text);
 }
 
 bool ReadFile(const std::string& path, std::string* bytes) {
@@ -56,82 +96,11 @@ bool ReadFile(const std::string& path, std::string* bytes) {
   return !in.bad();
 }
 
-// One open data file, closed at the end of the scope.
-class DataFile {
- public:
-  explicit DataFile(const std::string& native_path) : name_(native_path) {}
-  ~DataFile() {
-    if (open_) {
-      std::uint32_t len = 0;
-      (void)BTRCALL(kOpClose, block_, nullptr, &len, nullptr, 0, 0);
-    }
-  }
-  std::int16_t Open(std::int8_t mode) {
-    // The engine takes system paths (code page 850); the shell gives UTF-8.
-    std::string path = Utf8ToCp850(name_);
-    std::string key = path + '\0';
-    char owner[1] = {0};
-    std::uint32_t len = 1;
-    std::int16_t st =
-        BTRCALL(kOpOpen, block_, owner, &len, key.data(),
-                static_cast<std::uint8_t>(std::min<std::size_t>(path.size(), 255)), mode);
-    open_ = st == kStatusOk;
-    return st;
-  }
-  std::int16_t Close() {
-    std::uint32_t len = 0;
-    open_ = false;
-    return BTRCALL(kOpClose, block_, nullptr, &len, nullptr, 0, 0);
-  }
-  std::int16_t Stat(std::string* out) {
-    out->assign(65535, '\0');
-    std::uint32_t len = 65535;
-    char key[256] = {};
-    std::int16_t st = BTRCALL(kOpStat, block_, out->data(), &len, key, 255, 0);
-    out->resize(st == kStatusOk ? len : 0);
-    return st;
-  }
-  // Reads the next record: physical order when key < 0, else along key.
-  std::int16_t Next(bool first, int key, std::string* record) {
-    record->assign(kMaxRecordLength, '\0');
-    std::uint32_t len = kMaxRecordLength;
-    char keybuf[256] = {};
-    std::int16_t op =
-        key < 0 ? (first ? kOpStepFirst : kOpStepNext) : (first ? kOpGetFirst : kOpGetNext);
-    std::int16_t st = BTRCALL(op, block_, record->data(), &len, keybuf, 255,
-                              static_cast<std::int8_t>(key < 0 ? 0 : key));
-    record->resize(st == kStatusOk ? len : 0);
-    return st;
-  }
-  void* block() { return block_; }
-
- private:
-  std::string name_;
-  std::uint8_t block_[kPositionBlockSize] = {};
-  bool open_ = false;
-};
-
-std::int16_t RecordLength(DataFile& f, std::size_t* length, std::uint32_t* records) {
-  std::string stat;
-  std::int16_t st = f.Stat(&stat);
-  if (st == kStatusOk) {
-    *length = static_cast<unsigned char>(stat[0]) | (static_cast<unsigned char>(stat[1]) << 8);
-    std::memcpy(records, stat.data() + 6, 4);
-  }
-  return st;
-}
-
 int Create(const std::string& file, const std::string& dict, bool replace) {
   std::string bytes, buffer, error;
   if (!ReadFile(dict, &bytes)) return Fail(dict, "cannot read the dictionary");
   if (!ReadDictionary(bytes, &buffer, &error)) return Fail(dict, error);
-  std::string path = Utf8ToCp850(file);
-  std::string key = path + '\0';
-  std::uint8_t block[kPositionBlockSize] = {};
-  std::uint32_t len = static_cast<std::uint32_t>(buffer.size());
-  std::int16_t st = BTRCALL(kOpCreate, block, buffer.data(), &len, key.data(),
-                            static_cast<std::uint8_t>(std::min<std::size_t>(path.size(), 255)),
-                            replace ? kCreateReplace : kCreateNoReplace);
+  std::int16_t st = CreateDataFile(file, buffer, replace);
   if (st != kStatusOk) return FailStatus(file, "cannot create from " + dict, st);
   std::printf("%s: created from %s\n", file.c_str(), dict.c_str());
   return 0;
@@ -139,7 +108,7 @@ int Create(const std::string& file, const std::string& dict, bool replace) {
 
 int Stat(const std::string& file) {
   DataFile f(file);
-  if (std::int16_t st = f.Open(kOpenReadOnly); st != kStatusOk) {
+  if (std::int16_t st = f.Open(kOpenReadOnly, Opt().owner); st != kStatusOk) {
     return FailStatus(file, "cannot open", st);
   }
   std::string stat;
@@ -152,12 +121,12 @@ int Stat(const std::string& file) {
 
 int Save(const std::string& file, const std::string& out_path, int key) {
   DataFile f(file);
-  if (std::int16_t st = f.Open(kOpenReadOnly); st != kStatusOk) {
+  if (std::int16_t st = f.Open(kOpenReadOnly, Opt().owner); st != kStatusOk) {
     return FailStatus(file, "cannot open", st);
   }
   std::size_t length = 0;
   std::uint32_t total = 0;
-  if (std::int16_t st = RecordLength(f, &length, &total); st != kStatusOk) {
+  if (std::int16_t st = f.Figures(&length, &total); st != kStatusOk) {
     return FailStatus(file, "cannot stat", st);
   }
   std::string out, record;
@@ -198,12 +167,12 @@ int Load(const std::string& file, const std::string& in_path) {
   std::string bytes;
   if (!ReadFile(in_path, &bytes)) return Fail(in_path, "cannot read");
   DataFile f(file);
-  if (std::int16_t st = f.Open(kOpenNormal); st != kStatusOk) {
+  if (std::int16_t st = f.Open(kOpenNormal, Opt().owner); st != kStatusOk) {
     return FailStatus(file, "cannot open", st);
   }
   std::size_t length = 0;
   std::uint32_t total = 0;
-  if (std::int16_t st = RecordLength(f, &length, &total); st != kStatusOk) {
+  if (std::int16_t st = f.Figures(&length, &total); st != kStatusOk) {
     return FailStatus(file, "cannot stat", st);
   }
   // Every record is checked before the first is written.
@@ -227,7 +196,7 @@ int Load(const std::string& file, const std::string& in_path) {
 
 int Dump(const std::string& file, int key, bool hex) {
   DataFile f(file);
-  if (std::int16_t st = f.Open(kOpenReadOnly); st != kStatusOk) {
+  if (std::int16_t st = f.Open(kOpenReadOnly, Opt().owner); st != kStatusOk) {
     return FailStatus(file, "cannot open", st);
   }
   std::string record;
@@ -255,7 +224,7 @@ int Dump(const std::string& file, int key, bool hex) {
 
 int Check(const std::string& file) {
   DataFile f(file);
-  if (std::int16_t st = f.Open(kOpenReadOnly); st != kStatusOk) {
+  if (std::int16_t st = f.Open(kOpenReadOnly, Opt().owner); st != kStatusOk) {
     return FailStatus(file, "cannot open", st);
   }
   std::string report;
@@ -273,12 +242,88 @@ int Usage(const char* why) {
   return kExitUsage;
 }
 
+// The file's name for messages: its path under the root.
+std::string Shown(const std::string& native_path) {
+  const std::string& root = Opt().where.root;
+  return UnderRoot(native_path, root) ? native_path.substr(root.size()) : native_path;
+}
+
+int Copy(bool to_server, const std::vector<std::string>& named, bool replace) {
+  const Installation& where = Opt().where;
+  if (where.server.server.empty()) {
+    return Usage("copy needs a server: --server CONNINFO or the variable KELDB");
+  }
+  std::vector<std::string> files = named;
+  if (files.empty()) {
+    if (!to_server) return Usage("copy to-files needs the files to copy");
+    files = SqliteFilesUnder(where.root);
+    if (files.empty()) return Fail(where.root, "no data files under the installation root");
+  }
+  // Moving an installation off a network share is the very reason to read
+  // SQLite files there; writing them there still needs --network-fs.
+  RecordManagerConfig sqlite = where.files;
+  if (to_server) sqlite.allow_network_fs = true;
+  const RecordManagerConfig& from = to_server ? sqlite : where.server;
+  const RecordManagerConfig& to = to_server ? where.server : sqlite;
+  const std::string target =
+      to_server ? "the server (schema " + where.server.schema + ")" : "SQLite files";
+  std::size_t failures = 0;
+  std::size_t skipped = 0;
+  std::uint64_t records = 0;
+  for (const std::string& path : files) {
+    const std::string shown = Shown(path);
+    CopyRequest request;
+    request.native_path = path;
+    request.from = from;
+    request.to = to;
+    request.replace = replace;
+    request.owner = Opt().owner;
+    std::uint32_t copied = 0;
+    std::string what;
+    bool progress_shown = false;
+    auto progress = [&](std::uint32_t done, std::uint32_t total) {
+      std::fprintf(stderr, "\r%s: %u of %u records", shown.c_str(), done, total);
+      progress_shown = true;
+    };
+    const std::int16_t st = CopyDataFile(request, progress, &copied, &what);
+    if (progress_shown) std::fputc('\n', stderr);
+    if (st == kStatusNotADataFile && named.empty()) {
+      // Found by the walk: some other program's SQLite database.
+      std::printf("%s: not a data file, left out\n", shown.c_str());
+      ++skipped;
+      continue;
+    }
+    if (st != kStatusOk) {
+      (void)FailStatus(shown, what, st);
+      ++failures;
+      continue;
+    }
+    records += copied;
+    if (to_server) {
+      std::printf("%s: %u records copied to %s, table %s\n", shown.c_str(), copied, target.c_str(),
+                  ServerFileName(path, where.root).c_str());
+    } else {
+      std::printf("%s: %u records copied to %s\n", shown.c_str(), copied, target.c_str());
+    }
+    // In step with the progress lines on stderr.
+    std::fflush(stdout);
+  }
+  std::printf("%zu files, %llu records copied to %s", files.size() - failures - skipped,
+              static_cast<unsigned long long>(records), target.c_str());
+  if (failures > 0) std::printf("; %zu files failed", failures);
+  std::printf("\n");
+  return failures == 0 ? 0 : kExitFailed;
+}
+
 }  // namespace
 
 int RecutilMain(int argc, char** argv) {
   std::vector<std::string> args;
   int key = -1;
-  bool hex = false, replace = false;
+  bool hex = false, replace = false, network_fs = false;
+  std::string server = CurrentEnv().GetVariable("KELDB");
+  std::string schema = "kel";
+  std::string root = CurrentEnv().GetVariable("KELROOT");
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--help" || a == "-h") {
@@ -289,6 +334,19 @@ int RecutilMain(int argc, char** argv) {
       long k = std::strtol(argv[++i], &end, 10);
       if (*end != '\0' || k < 0 || k > 127) return Usage("--key needs a key number");
       key = static_cast<int>(k);
+    } else if (a == "--server" && i + 1 < argc) {
+      server = argv[++i];
+    } else if (a == "--schema" && i + 1 < argc) {
+      schema = argv[++i];
+      if (schema.empty()) return Usage("--schema needs a name");
+    } else if (a == "--root" && i + 1 < argc) {
+      root = argv[++i];
+    } else if (a == "--owner" && i + 1 < argc) {
+      Opt().owner = argv[++i];
+      if (Opt().owner.empty() || Opt().owner.size() > 8)
+        return Usage("--owner needs 1 to 8 characters");
+    } else if (a == "--network-fs") {
+      network_fs = true;
     } else if (a == "--hex") {
       hex = true;
     } else if (a == "--replace") {
@@ -301,7 +359,39 @@ int RecutilMain(int argc, char** argv) {
   }
   if (args.empty()) return Usage("no command");
   const std::string& cmd = args[0];
+
+  Installation& where = Opt().where;
+  where.root = RootFolder(root);
+  where.files.install_root = where.root;
+  where.files.allow_network_fs = network_fs;
+  where.server = where.files;
+  where.server.server = server;
+  where.server.schema = schema;
+  ConfigureRecordManager(server.empty() || cmd == "copy" ? where.files : where.server);
+  // On the server a file is its path under the root: every FILE must lie
+  // there (a copy names both engines' files the same way).
+  if (!server.empty() && cmd != "copy" && args.size() > 1) {
+    args[1] = AbsolutePath(args[1]);
+    if (!UnderRoot(args[1], where.root)) {
+      return Fail(args[1],
+                  "not under the installation root " + where.root + " (--root or KELROOT)");
+    }
+  }
   const std::size_t n = args.size() - 1;
+  if (cmd == "copy" && n >= 1 && (args[1] == "to-server" || args[1] == "to-files")) {
+    // The root names every file on the server and bounds the search for
+    // the installation's files: never the current directory by chance.
+    if (root.empty()) return Usage("copy needs the installation root: --root DIR or KELROOT");
+    std::vector<std::string> files;
+    for (std::size_t k = 2; k < args.size(); ++k) {
+      files.push_back(AbsolutePath(args[k]));
+      if (!UnderRoot(files.back(), where.root)) {
+        return Fail(files.back(),
+                    "not under the installation root " + where.root + " (--root or KELROOT)");
+      }
+    }
+    return Copy(args[1] == "to-server", files, replace);
+  }
   if (cmd == "create" && n == 2) return Create(args[1], args[2], replace);
   if (cmd == "stat" && n == 1) return Stat(args[1]);
   if (cmd == "save" && n == 2) return Save(args[1], args[2], key);

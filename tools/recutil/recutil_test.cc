@@ -171,7 +171,29 @@ TEST_F(RecutilTest, BadInputGivesAClearMessageAndChangesNothing) {
       {"no command", "", 1, {"usage"}},
       {"unknown command", "frobnicate x", 1, {"usage"}},
       {"bad key number", "save a b --key x", 1, {"--key"}},
-      {"help", "--help", 0, {"usage: recutil", "load FILE IN"}},
+      {"help", "--help", 0, {"usage: recutil", "load FILE IN", "--server CONNINFO"}},
+      {"copy without a server",
+       "copy to-server --server '' --root " + dir_,
+       1,
+       {"needs a server", "KELDB"}},
+      {"copy without a root",
+       "copy to-server --server dbname=x --root ''",
+       1,
+       {"needs the installation root"}},
+      {"copy from the server names its files",
+       "copy to-files --server dbname=x --root " + dir_,
+       1,
+       {"to-files needs the files"}},
+      // Before any connection: the server would name this file wrongly.
+      {"file outside the root on the server",
+       "stat /elsewhere/f.dat --server dbname=x --root " + dir_,
+       2,
+       {"/elsewhere/f.dat", "not under the installation root " + dir_ + "/"}},
+      {"copy of a file outside the root",
+       "copy to-server /elsewhere/f.dat --server dbname=x --root " + dir_,
+       2,
+       {"not under the installation root"}},
+      {"owner name too long", "stat f.dat --owner NINECHARS", 1, {"--owner"}},
   };
   for (const Case& c : cases) {
     Result r = Recutil(c.args);
@@ -186,6 +208,71 @@ TEST_F(RecutilTest, BadInputGivesAClearMessageAndChangesNothing) {
   EXPECT_EQ(Read(P("text.dat")), "not a data file at all\r\n");
   Result r = Recutil("stat " + P("f.dat"));
   EXPECT_NE(r.output.find("Total records      = 0"), std::string::npos) << r.output;
+}
+
+// The same commands on a server, the file named by its path under the
+// installation root whatever its letter case; copies there and back keep
+// every byte.
+TEST_F(RecutilTest, ServerFilesByTheirPathUnderTheRoot) {
+  const char* pg = std::getenv("KEL_TEST_PG");
+  if (pg == nullptr || *pg == '\0') GTEST_SKIP() << "no test server (KEL_TEST_PG)";
+  const std::string schema = "recutil_" + std::to_string(::getpid());
+  const std::string server = "--server '" + std::string(pg) + "' --schema " + schema;
+  const std::string inst = P("inst"), back = P("back");
+  std::filesystem::create_directories(inst + "/TAULES");
+  std::filesystem::create_directories(back + "/TAULES");
+  const std::string file = inst + "/TAULES/UPaisos.dat";
+  const std::vector<std::string> records = {
+      std::string("B001Y1\r\n\x1a\0,99 bytes", 20),
+      std::string("A001X1\x98\x80 plain text", 20),
+  };
+  Write(P("in.seq"), Sequential(records));
+  ASSERT_EQ(Recutil("create " + file + " " + P("d.xdf")).code, 0);
+  ASSERT_EQ(Recutil("load " + file + " " + P("in.seq")).code, 0);
+  ASSERT_EQ(Recutil("save " + file + " " + P("sqlite.seq")).code, 0);
+
+  Result r = Recutil(server + " --root " + inst + " copy to-server");
+  ASSERT_EQ(r.code, 0) << r.output;
+  for (const char* part : {"TAULES/UPaisos.dat: 2 records copied", "table taules/upaisos",
+                           "1 files, 2 records copied to the server (schema "}) {
+    EXPECT_NE(r.output.find(part), std::string::npos) << part << "\n" << r.output;
+  }
+  r = Recutil(server + " --root " + inst + " copy to-server");
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.output.find("exists already"), std::string::npos) << r.output;
+
+  // KELDB and KELROOT instead of the options; another spelling of the name.
+  ::setenv("KELDB", pg, 1);
+  ::setenv("KELROOT", (inst + "/").c_str(), 1);
+  const std::string other = inst + "/taules/UPAISOS.DAT";
+  const std::string on = "--schema " + schema + " ";
+  r = Recutil(on + "stat " + other);
+  EXPECT_EQ(r.code, 0) << r.output;
+  EXPECT_NE(r.output.find("Total records      = 2"), std::string::npos) << r.output;
+  r = Recutil(on + "check " + other);
+  EXPECT_EQ(r.code, 0) << r.output;
+  ASSERT_EQ(Recutil(on + "save " + other + " " + P("server.seq")).code, 0);
+  EXPECT_EQ(Read(P("server.seq")), Read(P("sqlite.seq")));
+  r = Recutil(on + "dump " + other + " --key 0");
+  EXPECT_LT(r.output.find("A001"), r.output.find("B001")) << r.output;
+  // The same statuses as on the SQLite file.
+  r = Recutil(on + "load " + other + " " + P("in.seq"));
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.output.find("status 5"), std::string::npos) << r.output;
+  r = Recutil(on + "stat " + inst + "/TAULES/None.dat");
+  EXPECT_NE(r.output.find("status 12"), std::string::npos) << r.output;
+  ::unsetenv("KELDB");
+  ::unsetenv("KELROOT");
+
+  // Back into SQLite files under another root: the same table.
+  const std::string copy = back + "/TAULES/UPaisos.dat";
+  r = Recutil(server + " --root " + back + " copy to-files " + copy);
+  ASSERT_EQ(r.code, 0) << r.output;
+  ASSERT_EQ(Recutil("save " + copy + " " + P("back.seq")).code, 0);
+  EXPECT_EQ(Read(P("back.seq")), Read(P("sqlite.seq")));
+  r = Recutil("stat " + copy);
+  EXPECT_EQ(r.output.substr(r.output.find('\n')),
+            Recutil("stat " + file).output.substr(Recutil("stat " + file).output.find('\n')));
 }
 
 }  // namespace

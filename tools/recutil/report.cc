@@ -64,8 +64,8 @@ std::string StatReport(const std::string& file_name, const std::string& stat) {
   out += Line("Total records      = %u", U32(stat, 6));
   out += Line("Variable records   = No");
   out += Line("Compression        = No");
-  out +=
-      Line("File flags         = %04Xh (%s)", file_spec.file_flags, FlagNames(file_spec.file_flags).c_str());
+  out += Line("File flags         = %04Xh (%s)", file_spec.file_flags,
+              FlagNames(file_spec.file_flags).c_str());
   out += Line("Keys               = %zu", file_spec.keys.size());
   out += Line("Segments           = %d", file_spec.SegmentCount());
   out += "\n";

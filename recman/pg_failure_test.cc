@@ -1,0 +1,139 @@
+// The server engine when the server goes away: a lost session (a server
+// restart, an administrator ending it, a broken network) gives a status and
+// never a success, loses exactly the work not yet committed, and leaves the
+// file whole for the next open.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <optional>
+#include <string>
+
+#include "gtest/gtest.h"
+#include "recman/backend_config.h"
+#include "recman/file_spec.h"
+#include "recman/recman.h"
+#include "recman/test_util.h"
+
+namespace kel {
+namespace {
+
+using testing::CreateSpec;
+using testing::Handle;
+using testing::Rec;
+using testing::Segment;
+using testing::TempDir;
+
+class ServerFailureTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (testing::TestServer().empty()) GTEST_SKIP() << "no PostgreSQL server for the tests";
+    scope_.emplace(testing::Backend::kServer, dir_.path());
+    // A session this test can find and end without touching other tests'.
+    app_ = "kelfail" + std::to_string(::getpid());
+    RecordManagerConfig config = RecordManagerConfiguration();
+    config.server += (config.server.find('?') == std::string::npos ? "?" : "&");
+    config.server += "application_name=" + app_;
+    ConfigureRecordManager(config);
+    path_ = dir_.File("f.dat");
+    CreateSpec s;
+    s.record_length = 16;
+    s.keys = {{Segment{1, 4, kKeyFlagModifiable}}};
+    ASSERT_EQ(testing::CreateFile(path_, s), kStatusOk);
+    ASSERT_EQ(h_.Open(path_), kStatusOk);
+    for (const char* k : {"A", "B", "C"}) ASSERT_EQ(h_.Insert(R(k, '0')), kStatusOk);
+    ASSERT_EQ(FlushRecordManager(), kStatusOk);
+  }
+  // A record of key `k` (4 bytes), its other bytes `fill`.
+  static std::string R(const std::string& k, char fill) { return Rec(k, 4) + std::string(12, fill); }
+  void EndSession() {
+    std::string error;
+    ASSERT_TRUE(testing::RunOnTestServer(
+        "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = '" +
+            app_ + "'",
+        &error))
+        << error;
+  }
+  // What a fresh session finds under key `k`.
+  std::string Stored(const std::string& k) {
+    Handle h;
+    if (h.Open(path_) != kStatusOk) return "(no open)";
+    if (h.Get(kOpGetEqual, Rec(k, 4)) != kStatusOk) return "(none)";
+    return h.record();
+  }
+
+  TempDir dir_;
+  std::optional<testing::BackendScope> scope_;
+  std::string app_, path_;
+  Handle h_;
+};
+
+TEST_F(ServerFailureTest, ALostSessionFailsEveryLaterCallAndLosesOnlyUncommittedWork) {
+  ASSERT_EQ(h_.Get(kOpGetEqual, Rec("A", 4)), kStatusOk);
+  ASSERT_EQ(h_.Update(R("A", '1')), kStatusOk);  // committed
+  ASSERT_EQ(FlushRecordManager(), kStatusOk);
+  ASSERT_EQ(h_.Get(kOpGetEqual, Rec("B", 4)), kStatusOk);
+  ASSERT_EQ(h_.Update(R("B", '2')), kStatusOk);  // acknowledged, not committed
+  EndSession();
+  // Whatever comes next learns it, and keeps learning it until Close.
+  EXPECT_EQ(h_.Get(kOpGetEqual, Rec("C", 4)), kStatusIoError);
+  EXPECT_EQ(h_.Insert(R("D", '0')), kStatusIoError);
+  EXPECT_EQ(h_.Get(kOpGetFirst, ""), kStatusIoError);
+  EXPECT_EQ(FlushRecordManager(), kStatusIoError);
+  EXPECT_EQ(h_.Close(), kStatusIoError);
+
+  EXPECT_EQ(Stored("A"), R("A", '1'));
+  EXPECT_EQ(Stored("B"), R("B", '0'));
+  EXPECT_EQ(Stored("D"), "(none)");
+  std::string report;
+  EXPECT_TRUE(testing::FileIsSound(path_, &report)) << report;
+}
+
+TEST_F(ServerFailureTest, ACommitOnALostSessionIsAFailure) {
+  ASSERT_EQ(h_.Get(kOpGetEqual, Rec("C", 4)), kStatusOk);
+  ASSERT_EQ(h_.Update(R("C", '3')), kStatusOk);
+  EndSession();
+  EXPECT_EQ(FlushRecordManager(), kStatusIoError);
+  EXPECT_EQ(h_.Close(), kStatusIoError);
+  EXPECT_EQ(Stored("C"), R("C", '0'));
+}
+
+TEST_F(ServerFailureTest, LocksAndExclusiveOpensEndWithTheSession) {
+  ASSERT_EQ(h_.Close(), kStatusOk);
+  Handle ex;
+  ASSERT_EQ(ex.Open(path_, kOpenExclusive), kStatusOk);
+  EndSession();
+  // Another station (a session of its own) may open the file now.
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ResetRecordManagerConfig();
+    RecordManagerConfig config;
+    config.server = testing::TestServer();
+    config.schema = scope_->schema();
+    config.install_root = dir_.path() + "/";
+    ConfigureRecordManager(config);
+    Handle other;
+    ::_exit(other.Open(path_, kOpenExclusive) == kStatusOk ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(ex.Close(), kStatusIoError);  // its session is gone
+}
+
+TEST(ServerUnreachableTest, OpenAndCreateGiveAStatus) {
+  TempDir dir;
+  RecordManagerConfig config;
+  config.server = "host=" + dir.path() + " port=1 connect_timeout=2";
+  config.install_root = dir.path() + "/";
+  ConfigureRecordManager(config);
+  CreateSpec s;
+  s.record_length = 8;
+  s.keys = {{Segment{1, 4, 0}}};
+  EXPECT_EQ(testing::CreateFile(dir.File("u.dat"), s), kStatusIoError);
+  Handle h;
+  EXPECT_EQ(h.Open(dir.File("u.dat")), kStatusIoError);
+  ResetRecordManagerConfig();
+}
+
+}  // namespace
+}  // namespace kel

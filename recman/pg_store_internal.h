@@ -1,0 +1,132 @@
+// The PostgreSQL store's class, shared by its files (pg_store.cc: the
+// operations; pg_open.cc: opening, creating, the SQL texts; pg_locks.cc:
+// the locks). Internal to the record manager.
+#ifndef KEL_RECMAN_PG_STORE_INTERNAL_H_
+#define KEL_RECMAN_PG_STORE_INTERNAL_H_
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "recman/pg_conn.h"
+#include "recman/store.h"
+
+namespace kel {
+
+inline constexpr int kSeekModes = 7;     // SeekMode's values
+inline constexpr int kNextVariants = 6;  // see PgStore::Next
+
+// The statements of one file, built once at Open.
+struct PgSql {
+  std::string read, counts, update_counts, update_batch, set_owner, max_id, free_id, insert, update_data,
+      delete_record, step_first, step_last, step_next, step_previous;
+  std::vector<std::string> seek;          // key * kSeekModes + mode
+  std::vector<std::string> next;          // key * kNextVariants + variant
+  std::vector<std::string> exists_other;  // per key
+};
+
+class PgStore final : public Store, public PgParticipant {
+ public:
+  ~PgStore() override;
+
+  std::int16_t Begin(bool write) override;
+  std::int16_t Commit() override;
+  std::int16_t ReleaseUnusedWriteLock() override;
+  void Rollback() override;
+  bool HasTransaction() const override { return mode_ != Mode::kNone; }
+  bool TransactionExpired(std::chrono::steady_clock::time_point now) const override;
+  bool InWriteTransaction() const override { return mode_ == Mode::kWrite; }
+  std::int16_t broken() const override;
+  std::int16_t Counts(FileCounts* out) override;
+  std::int16_t Read(std::int64_t id, Row* row) override;
+  std::int16_t Seek(int key, SeekMode mode, const std::string& encoded, Row* row) override;
+  std::int16_t Next(int key, const std::string& encoded, std::int64_t id, bool forward,
+                    Row* row) override;
+  std::int16_t Step(StepMode mode, std::int64_t id, Row* row) override;
+  std::int16_t Insert(std::uint8_t* record, std::int64_t* id) override;
+  std::int16_t Update(std::int64_t id, const std::string& old_record,
+                      const std::uint8_t* record) override;
+  std::int16_t Delete(std::int64_t id, const std::string& old_record) override;
+  std::int16_t SetOwner(const std::string& name, int mode) override;
+  std::int16_t Check(std::string* report) override;
+  std::int16_t RewriteEveryRecord(int offset, const std::string& bytes) override;
+
+  void SendPending() override;
+  void BeforeCommit() override;
+  void TransactionEnded(std::int16_t status) override;
+
+  PgConn* conn() const { return conn_; }
+  std::uint32_t table_oid() const { return oid_; }
+  // Advisory lock keys (see pg_store.h).
+  std::int64_t OpenLockKey() const { return 4 * static_cast<std::int64_t>(oid_); }
+  std::int64_t LockerKey() const { return 4 * static_cast<std::int64_t>(oid_) + 1; }
+  std::int64_t WriteLockKey() const { return 4 * static_cast<std::int64_t>(oid_) + 2; }
+
+  static std::string CountsOf(const FileCounts& counts);
+  static std::string KeyName(int key) { return "k" + std::to_string(key); }
+
+ private:
+  friend std::int16_t OpenPgStore(PgConn* conn, const std::string& schema, const std::string& name,
+                                  const std::string& native_path, std::unique_ptr<Store>* out);
+  enum class Mode { kNone, kRead, kWrite };
+  // Records read ahead along one path (a key index, or -1 for the physical
+  // order), valid within one transaction serial.
+  struct Ahead {
+    int path = -2;
+    bool forward = true;
+    std::vector<Row> rows;
+    std::size_t pos = 0;  // rows handed out
+    bool complete = false;
+    bool sequential = false;
+    int limit = 0;
+    std::uint64_t serial = 0;
+  };
+
+  PgStore() = default;
+  void Joined();
+  void Wrote();
+  void ForgetAhead();
+  std::int16_t LoadCounts();
+  std::int16_t RowsFrom(const PgRows& r, std::vector<Row>* rows);
+  std::int16_t One(const std::string& sql, const std::vector<PgParam>& params, std::int16_t none,
+                   Row* row);
+  std::int16_t FromAhead(int path, bool forward, const std::string& encoded, std::int64_t id,
+                         Row* row);
+  std::int16_t Fetch(int path, bool forward, const std::string& sql, std::vector<PgParam> params,
+                     Row* row);
+  std::int16_t KeyValueExists(int key, const std::string& encoded, std::int64_t except_id,
+                              bool* exists);
+  std::int16_t NextId(std::int64_t* id);
+
+  PgConn* conn_ = nullptr;
+  std::int64_t file_id_ = 0;
+  std::uint32_t oid_ = 0;
+  std::string table_;  // quoted, with its schema
+  PgSql sql_;
+
+  Mode mode_ = Mode::kNone;
+  int writes_ = 0;
+  FileCounts counts_;
+  std::vector<bool> counts_dirty_;
+  std::uint64_t counts_serial_ = 0;
+  std::int64_t next_id_ = 0;
+  std::uint64_t next_id_serial_ = 0;
+  Ahead ahead_;
+  // Rewrites that change no key, kept back to go to the server as one
+  // statement: positions, and the records one after the other.
+  std::vector<std::int64_t> rewrite_ids_;
+  std::string rewrite_data_;
+  std::map<std::int64_t, std::size_t> rewrite_index_;
+};
+
+// Opens the store of the file `name` of `schema` (the caller's reference to
+// `conn` passes to the store on success).
+[[nodiscard]] std::int16_t OpenPgStore(PgConn* conn, const std::string& schema,
+                                       const std::string& name, const std::string& native_path,
+                                       std::unique_ptr<Store>* out);
+
+}  // namespace kel
+
+#endif  // KEL_RECMAN_PG_STORE_INTERNAL_H_

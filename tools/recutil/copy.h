@@ -1,0 +1,45 @@
+// Copying a data file from one engine to the other (SQLite files to a server
+// schema, or back): the same specification, every record's bytes in the
+// same physical order, the owner name; then the copy is read back and
+// compared with the source before it counts as done.
+#ifndef KEL_TOOLS_RECUTIL_COPY_H_
+#define KEL_TOOLS_RECUTIL_COPY_H_
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "recman/backend_config.h"
+
+namespace kel {
+
+struct CopyRequest {
+  // The file's absolute native path; on the server, its name under the
+  // configurations' install_root.
+  std::string native_path;
+  // Where the copy goes, when not under the same name on the other engine
+  // (a copy between two SQLite files).
+  std::string destination_path;
+  RecordManagerConfig from;
+  RecordManagerConfig to;
+  // Overwrite a destination that exists (otherwise 59).
+  bool replace = false;
+  // The owner name of the source; the copy gets it too. "" for none.
+  std::string owner;
+};
+
+// Records copied so far and the source's count; called every few hundred
+// records and once at the end.
+using CopyProgress = std::function<void(std::uint32_t done, std::uint32_t total)>;
+
+// Copies as described above. The source is opened exclusively, so no station
+// may write it meanwhile (85 while one has it open). 0 with `*copied` the
+// number of records; otherwise the status, and `*what` says which step
+// failed. A destination left incomplete is named in `*what`: copy again with
+// `replace`. Leaves the record manager configured as `from`.
+[[nodiscard]] std::int16_t CopyDataFile(const CopyRequest& request, const CopyProgress& progress,
+                                        std::uint32_t* copied, std::string* what);
+
+}  // namespace kel
+
+#endif  // KEL_TOOLS_RECUTIL_COPY_H_
