@@ -143,8 +143,14 @@ std::int16_t PgConn::Acquire(const std::string& conninfo, PgConn** out) {
     return kStatusIoError;
   }
   PQsetNoticeProcessor(c->conn_, &IgnoreNotice, nullptr);
-  PGresult* r = PQexec(c->conn_, kLockTimeout);
-  const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
+  // A station killed while its session waits for a lock must not be
+  // granted the lock and keep it: the server looks for the vanished client
+  // every second (servers from version 14 on).
+  const std::string setup = std::string(kLockTimeout) +
+                            ";SELECT set_config('client_connection_check_interval', '1000', false)"
+                            " WHERE current_setting('server_version_num')::int >= 140000";
+  PGresult* r = PQexec(c->conn_, setup.c_str());
+  const bool ok = PQresultStatus(r) == PGRES_TUPLES_OK;
   PQclear(r);
   if (!ok || PQenterPipelineMode(c->conn_) != 1) {
     delete c;

@@ -285,7 +285,7 @@ std::int16_t PgStore::FromAhead(int path, bool forward, const std::string& encod
 std::int16_t PgStore::Fetch(int path, bool forward, const std::string& sql,
                             std::vector<PgParam> params, Row* row) {
   const int limit = ahead_.sequential && ahead_.path == path && ahead_.forward == forward
-                        ? std::min(ahead_.limit * 4, kMaxFetch)
+                        ? std::clamp(ahead_.limit * 4, kFirstFetch, kMaxFetch)
                         : kFirstFetch;
   params.push_back(PgParam::Int8(limit));
   PgRows r;

@@ -268,6 +268,8 @@ BackendScope::BackendScope(Backend backend, const std::string& root) : backend_(
   if (backend_ != Backend::kServer) return;
   static int counter = 0;
   schema_ = "t" + std::to_string(::getpid()) + "_" + std::to_string(++counter);
+  // A run killed earlier may have left a schema of this name behind.
+  (void)RunOnTestServer("DROP SCHEMA IF EXISTS \"" + schema_ + "\" CASCADE");
   RecordManagerConfig config;
   config.server = TestServer();
   config.schema = schema_;
