@@ -322,10 +322,14 @@ void PgConn::SendParticipantsPending() {
   for (PgParticipant* p : participants_) p->SendPending();
 }
 
+void PgConn::Push() {
+  if (lost_ == kStatusOk && PQflush(conn_) != 0) MarkLost();
+}
+
 std::int16_t PgConn::Query(const std::string& sql, const std::vector<PgParam>& params,
-                           PgRows* rows) {
+                           PgRows* rows, bool send_pending) {
   if (lost_ != kStatusOk) return lost_;
-  SendParticipantsPending();
+  if (send_pending) SendParticipantsPending();
   SendPrepared(sql, params);
   if (lost_ != kStatusOk) return lost_;
   if (PQpipelineSync(conn_) != 1) {

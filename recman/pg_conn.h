@@ -118,8 +118,13 @@ class PgConn {
   // Sends a statement and waits for its rows. Returns 0 or the status of the
   // first failure among it and the deferred statements before it (the
   // transaction, if any, is then lost and rolled back: see txn_failed()).
+  // `send_pending` false: the participants' kept-back writes may stay back
+  // (a read whose caller corrects the rows itself).
   [[nodiscard]] std::int16_t Query(const std::string& sql, const std::vector<PgParam>& params,
-                                   PgRows* rows = nullptr);
+                                   PgRows* rows = nullptr, bool send_pending = true);
+  // Pushes what was sent to the server now, so that it works on deferred
+  // statements while the caller goes on.
+  void Push();
   // Runs statements without parameters (schema changes) as one Query.
   [[nodiscard]] std::int16_t Exec(const std::string& sql);
 

@@ -18,7 +18,7 @@ constexpr int kMaxWritesPerTransaction = 4096;
 constexpr int kFirstFetch = 8;
 constexpr int kMaxFetch = 256;
 // Rewrites kept back at most before they go out.
-constexpr std::size_t kMaxKeptRewrites = 512;
+constexpr std::size_t kMaxKeptRewrites = 1024;
 // Binary array elements' and arrays' type oids.
 constexpr unsigned kInt8Oid = 20, kByteaOid = 17, kInt8ArrayOid = 1016, kByteaArrayOid = 1001;
 
@@ -228,7 +228,13 @@ std::int16_t PgStore::RowsFrom(const PgRows& r, std::vector<Row>* rows) {
     Row row;
     row.id = r.Int8(i, 0);
     if (r.Length(i, 1) != spec_.record_length) return kStatusIoError;  // damaged from outside
-    row.data = r.Bytes(i, 1);
+    // A rewrite kept back is this process's newer version of the record.
+    auto kept = rewrite_index_.find(row.id);
+    if (kept == rewrite_index_.end()) {
+      row.data = r.Bytes(i, 1);
+    } else {
+      row.data = rewrite_data_.substr(kept->second * spec_.record_length, spec_.record_length);
+    }
     if (r.columns() > 2) row.key = r.Bytes(i, 2);
     rows->push_back(std::move(row));
   }
@@ -237,8 +243,12 @@ std::int16_t PgStore::RowsFrom(const PgRows& r, std::vector<Row>* rows) {
 
 std::int16_t PgStore::One(const std::string& sql, const std::vector<PgParam>& params,
                           std::int16_t none, Row* row) {
+  // Rewrites kept back change no key: the rows found are the same with them
+  // or without, and RowsFrom gives them their kept-back bytes.
   PgRows r;
-  if (std::int16_t st = conn_->Query(sql, params, &r); st != kStatusOk) return st;
+  if (std::int16_t st = conn_->Query(sql, params, &r, /*send_pending=*/false); st != kStatusOk) {
+    return st;
+  }
   if (r.rows() == 0) return none;
   std::vector<Row> rows;
   if (std::int16_t st = RowsFrom(r, &rows); st != kStatusOk) return st;
@@ -289,7 +299,15 @@ std::int16_t PgStore::Fetch(int path, bool forward, const std::string& sql,
                         : kFirstFetch;
   params.push_back(PgParam::Int8(limit));
   PgRows r;
-  if (std::int16_t st = conn_->Query(sql, params, &r); st != kStatusOk) return st;
+  if (std::int16_t st = conn_->Query(sql, params, &r, /*send_pending=*/false); st != kStatusOk) {
+    return st;
+  }
+  // The server rewrites the records kept back while this process works
+  // through the rows just read.
+  if (!rewrite_ids_.empty()) {
+    SendPending();
+    conn_->Push();
+  }
   Ahead a;
   a.path = path;
   a.forward = forward;
