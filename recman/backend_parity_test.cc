@@ -73,12 +73,12 @@ TEST(BackendParityTest, ARandomStreamGivesTheSameAnswersOnBothEngines) {
   } restore;
   // KEL_PARITY_SEED explores other streams.
   const char* seed = std::getenv("KEL_PARITY_SEED");
-  std::mt19937 rng(seed != nullptr ? static_cast<unsigned>(std::atoi(seed)) : 1313u);
+  std::mt19937 rng(seed != nullptr ? static_cast<unsigned>(std::atoi(seed)) : 0u);
   const std::int16_t gets[] = {kOpGetEqual,          kOpGetGreater, kOpGetGreaterOrEqual,
                                kOpGetLess,           kOpGetLessOrEqual, kOpGetFirst,
                                kOpGetLast,           kOpGetNext,    kOpGetPrevious};
   const std::int16_t steps[] = {kOpStepFirst, kOpStepLast, kOpStepNext, kOpStepPrevious};
-  for (int i = 0; i < 3000; ++i) {
+  for (int i = 0; i < 5000; ++i) {
     const int what = static_cast<int>(rng() % 100);
     const int key = static_cast<int>(rng() % 3);
     const std::string rec = RandomRecord(rng, i);
@@ -88,8 +88,13 @@ TEST(BackendParityTest, ARandomStreamGivesTheSameAnswersOnBothEngines) {
       a = sqlite.h.Insert(rec, key);
       b = server.h.Insert(rec, key);
     } else if (what < 40) {
-      a = sqlite.h.Update(rec, key);
-      b = server.h.Update(rec, key);
+      // Half of the rewrites keep every key (the server keeps those back).
+      std::string changed = rec;
+      if (what % 2 == 0 && sqlite.h.record().size() == kLen) {
+        changed = sqlite.h.record().substr(0, 6) + rec.substr(6);
+      }
+      a = sqlite.h.Update(changed, key);
+      b = server.h.Update(changed, key);
     } else if (what < 45) {
       a = sqlite.h.Delete();
       b = server.h.Delete();

@@ -302,18 +302,18 @@ std::int16_t PgStore::Fetch(int path, bool forward, const std::string& sql,
   if (std::int16_t st = conn_->Query(sql, params, &r, /*send_pending=*/false); st != kStatusOk) {
     return st;
   }
-  // The server rewrites the records kept back while this process works
-  // through the rows just read.
-  if (!rewrite_ids_.empty()) {
-    SendPending();
-    conn_->Push();
-  }
   Ahead a;
   a.path = path;
   a.forward = forward;
   a.serial = serial_;
   a.limit = limit;
   if (std::int16_t st = RowsFrom(r, &a.rows); st != kStatusOk) return st;
+  // The server rewrites the records kept back (their bytes are in the rows
+  // now) while this process works through the rows just read.
+  if (!rewrite_ids_.empty()) {
+    SendPending();
+    conn_->Push();
+  }
   a.complete = static_cast<int>(a.rows.size()) < limit;
   if (a.rows.empty()) {
     ahead_ = Ahead();

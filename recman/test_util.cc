@@ -250,6 +250,7 @@ bool RunOnTestServer(const std::string& sql, std::string* error) {
   PGconn* conn = PQconnectdb(TestServer().c_str());
   bool ok = PQstatus(conn) == CONNECTION_OK;
   if (ok) {
+    PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
     PGresult* r = PQexec(conn, sql.c_str());
     ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
     PQclear(r);
