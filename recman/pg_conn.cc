@@ -143,8 +143,14 @@ std::int16_t PgConn::Acquire(const std::string& conninfo, PgConn** out) {
     return kStatusIoError;
   }
   PQsetNoticeProcessor(c->conn_, &IgnoreNotice, nullptr);
-  PGresult* r = PQexec(c->conn_, kLockTimeout);
-  const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
+  // A station killed while its session waits for a lock must not be
+  // granted the lock and keep it: the server looks for the vanished client
+  // every second (servers from version 14 on).
+  const std::string setup = std::string(kLockTimeout) +
+                            ";SELECT set_config('client_connection_check_interval', '1000', false)"
+                            " WHERE current_setting('server_version_num')::int >= 140000";
+  PGresult* r = PQexec(c->conn_, setup.c_str());
+  const bool ok = PQresultStatus(r) == PGRES_TUPLES_OK;
   PQclear(r);
   if (!ok || PQenterPipelineMode(c->conn_) != 1) {
     delete c;
@@ -180,6 +186,7 @@ void PgConn::MarkLost() {
     if (conn_ != nullptr && last_error_.empty()) last_error_ = PQerrorMessage(conn_);
   }
   pending_ = 0;
+  items_.clear();
   if (in_txn_) EndTransaction(lost_);
 }
 
@@ -199,7 +206,8 @@ std::int16_t PgConn::StatusOf(PGresult* r) {
   }
 }
 
-void PgConn::SendPrepared(const std::string& sql, const std::vector<PgParam>& params) {
+void PgConn::SendPrepared(const std::string& sql, const std::vector<PgParam>& params,
+                          std::uint64_t ticket) {
   if (lost_ != kStatusOk) return;
   const int n = static_cast<int>(params.size());
   auto it = prepared_.find(sql);
@@ -233,6 +241,7 @@ void PgConn::SendPrepared(const std::string& sql, const std::vector<PgParam>& pa
       return;
     }
     ++pending_;
+    items_.push_back(0);
     it = prepared_.emplace(sql, std::move(name)).first;
   }
   std::vector<const char*> values(params.size());
@@ -261,6 +270,7 @@ void PgConn::SendPrepared(const std::string& sql, const std::vector<PgParam>& pa
     return;
   }
   ++pending_;
+  items_.push_back(ticket);
 }
 
 std::int16_t PgConn::ReadUntilSync(PgRows* rows) {
@@ -274,6 +284,7 @@ std::int16_t PgConn::ReadUntilSync(PgRows* rows) {
         MarkLost();
         return lost_;
       }
+      if (!items_.empty()) items_.pop_front();
       continue;  // the end of one statement's answer
     }
     const ExecStatusType type = PQresultStatus(r);
@@ -283,10 +294,22 @@ std::int16_t PgConn::ReadUntilSync(PgRows* rows) {
     }
     std::int16_t st = StatusOf(r);
     if (st != kStatusOk && first == kStatusOk) first = st;
+    const std::uint64_t ticket = items_.empty() ? 0 : items_.front();
+    if (ticket != 0) {
+      // A kept statement's answer: for its taker, if still wanted.
+      if (wanted_.count(ticket) > 0) {
+        kept_[ticket] = {st, st == kStatusOk ? PgRows(r) : PgRows()};
+        if (st != kStatusOk) PQclear(r);
+      } else {
+        PQclear(r);
+      }
+      continue;
+    }
     if (last != nullptr) PQclear(last);
     last = r;
   }
   pending_ = 0;
+  items_.clear();
   if (PQstatus(conn_) == CONNECTION_BAD) {
     if (last != nullptr) PQclear(last);
     MarkLost();
@@ -316,10 +339,44 @@ void PgConn::SendParticipantsPending() {
   for (PgParticipant* p : participants_) p->SendPending();
 }
 
+std::uint64_t PgConn::DeferKept(const std::string& sql, const std::vector<PgParam>& params) {
+  if (lost_ != kStatusOk) return 0;
+  const std::uint64_t ticket = next_ticket_++;
+  wanted_.insert(ticket);
+  SendPrepared(sql, params, ticket);
+  return lost_ == kStatusOk ? ticket : 0;
+}
+
+std::int16_t PgConn::TakeKept(std::uint64_t ticket, PgRows* rows) {
+  if (wanted_.count(ticket) == 0) return kStatusIoError;
+  if (kept_.count(ticket) == 0) {
+    // Not in yet: a trivial statement with a sync point brings it.
+    if (std::int16_t st = Query("SELECT 1", {}, nullptr, /*send_pending=*/false);
+        st != kStatusOk) {
+      DropKept(ticket);
+      return st;
+    }
+  }
+  auto it = kept_.find(ticket);
+  std::int16_t st = it == kept_.end() ? kStatusIoError : it->second.first;
+  if (it != kept_.end()) *rows = std::move(it->second.second);
+  DropKept(ticket);
+  return st;
+}
+
+void PgConn::DropKept(std::uint64_t ticket) {
+  wanted_.erase(ticket);
+  kept_.erase(ticket);
+}
+
+void PgConn::Push() {
+  if (lost_ == kStatusOk && PQflush(conn_) != 0) MarkLost();
+}
+
 std::int16_t PgConn::Query(const std::string& sql, const std::vector<PgParam>& params,
-                           PgRows* rows) {
+                           PgRows* rows, bool send_pending) {
   if (lost_ != kStatusOk) return lost_;
-  SendParticipantsPending();
+  if (send_pending) SendParticipantsPending();
   SendPrepared(sql, params);
   if (lost_ != kStatusOk) return lost_;
   if (PQpipelineSync(conn_) != 1) {

@@ -21,7 +21,9 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <map>
+#include <set>
 #include <memory>
 #include <string>
 #include <vector>
@@ -118,8 +120,22 @@ class PgConn {
   // Sends a statement and waits for its rows. Returns 0 or the status of the
   // first failure among it and the deferred statements before it (the
   // transaction, if any, is then lost and rolled back: see txn_failed()).
+  // `send_pending` false: the participants' kept-back writes may stay back
+  // (a read whose caller corrects the rows itself).
   [[nodiscard]] std::int16_t Query(const std::string& sql, const std::vector<PgParam>& params,
-                                   PgRows* rows = nullptr);
+                                   PgRows* rows = nullptr, bool send_pending = true);
+  // Pushes what was sent to the server now, so that it works on deferred
+  // statements while the caller goes on.
+  void Push();
+  // Sends a statement whose rows are wanted later (a read-ahead of the next
+  // rows): the server runs it while the caller goes on. Returns a ticket
+  // for TakeKept, 0 when the connection is lost.
+  std::uint64_t DeferKept(const std::string& sql, const std::vector<PgParam>& params);
+  // The rows of a kept statement, waiting for them when they are not in yet.
+  // 0, or the status of the failure (as Query reports it).
+  [[nodiscard]] std::int16_t TakeKept(std::uint64_t ticket, PgRows* rows);
+  // The rows of that statement are not wanted any more.
+  void DropKept(std::uint64_t ticket);
   // Runs statements without parameters (schema changes) as one Query.
   [[nodiscard]] std::int16_t Exec(const std::string& sql);
 
@@ -148,7 +164,8 @@ class PgConn {
  private:
   PgConn() = default;
   ~PgConn();
-  void SendPrepared(const std::string& sql, const std::vector<PgParam>& params);
+  void SendPrepared(const std::string& sql, const std::vector<PgParam>& params,
+                    std::uint64_t ticket = 0);
   void SendParticipantsPending();
   std::int16_t ReadUntilSync(PgRows* rows);
   std::int16_t StatusOf(pg_result* r);
@@ -162,6 +179,10 @@ class PgConn {
   std::string last_error_;
   std::map<std::string, std::string> prepared_;  // SQL text -> statement name
   int pending_ = 0;                              // deferred answers not read
+  std::deque<std::uint64_t> items_;  // per answer not read: its ticket or 0
+  std::set<std::uint64_t> wanted_;   // tickets of kept statements not dropped
+  std::map<std::uint64_t, std::pair<std::int16_t, PgRows>> kept_;  // their answers
+  std::uint64_t next_ticket_ = 1;
   std::int16_t deferred_failure_ = 0;
   bool in_txn_ = false;
   bool txn_failed_ = false;

@@ -97,6 +97,29 @@ TEST_F(ServerFailureTest, ACommitOnALostSessionIsAFailure) {
   EXPECT_EQ(Stored("C"), R("C", '0'));
 }
 
+TEST_F(ServerFailureTest, ARefusedRewriteKeptBackIsReportedAndUndoesItsWindow) {
+  // The server refuses records whose fifth byte is '9' (an administrator's
+  // constraint): the rewrite is only sent with the next statement.
+  std::string error;
+  ASSERT_TRUE(testing::RunOnTestServer(
+      "ALTER TABLE \"" + scope_->schema() + "\".kel_r1 ADD CONSTRAINT no_nines"
+      " CHECK (substring(data from 5 for 1) <> '\\x39'::bytea) NOT VALID",
+      &error))
+      << error;
+  ASSERT_EQ(h_.Get(kOpGetEqual, Rec("A", 4)), kStatusOk);
+  ASSERT_EQ(h_.Update(R("A", '1')), kStatusOk);
+  ASSERT_EQ(h_.Get(kOpGetEqual, Rec("B", 4)), kStatusOk);
+  ASSERT_EQ(h_.Update(R("B", '9')), kStatusOk);  // acknowledged, not yet sent
+  // Reads may still answer (the rewrite changes no key); the commit may not.
+  EXPECT_EQ(FlushRecordManager(), kStatusIoError);
+  EXPECT_EQ(h_.Get(kOpGetEqual, Rec("C", 4)), kStatusIoError);
+  EXPECT_EQ(h_.Get(kOpGetFirst, ""), kStatusIoError);
+  EXPECT_EQ(h_.Close(), kStatusIoError);
+  // The whole window went: A's rewrite too.
+  EXPECT_EQ(Stored("A"), R("A", '0'));
+  EXPECT_EQ(Stored("B"), R("B", '0'));
+}
+
 TEST_F(ServerFailureTest, LocksAndExclusiveOpensEndWithTheSession) {
   ASSERT_EQ(h_.Close(), kStatusOk);
   Handle ex;

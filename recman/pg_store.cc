@@ -18,7 +18,7 @@ constexpr int kMaxWritesPerTransaction = 4096;
 constexpr int kFirstFetch = 8;
 constexpr int kMaxFetch = 256;
 // Rewrites kept back at most before they go out.
-constexpr std::size_t kMaxKeptRewrites = 512;
+constexpr std::size_t kMaxKeptRewrites = 1024;
 // Binary array elements' and arrays' type oids.
 constexpr unsigned kInt8Oid = 20, kByteaOid = 17, kInt8ArrayOid = 1016, kByteaArrayOid = 1001;
 
@@ -65,8 +65,9 @@ std::int64_t GetLe64(const char* p) {
 std::string PgStore::CountsOf(const FileCounts& counts) { return CountsBytes(counts); }
 
 PgStore::~PgStore() {
+  DropPrefetch();
   if (conn_ != nullptr) {
-    if (mode_ != Mode::kNone) conn_->Leave(this);
+    conn_->Leave(this);
     conn_->Release();
   }
 }
@@ -146,6 +147,9 @@ void PgStore::Rollback() {
 
 void PgStore::SendPending() {
   if (rewrite_ids_.empty()) return;
+  // Rows read ahead before these rewrites reach the server could no longer
+  // be given their bytes.
+  DropPrefetch();
   const std::size_t n = rewrite_ids_.size();
   const auto len = static_cast<std::uint32_t>(spec_.record_length);
   const std::string ids =
@@ -177,6 +181,7 @@ void PgStore::TransactionEnded(std::int16_t status) {
   } else if (status != kStatusOk && writes_ > 0 && !batch_) {
     broken_ = status;
   }
+  DropPrefetch();
   mode_ = Mode::kNone;
   writes_ = 0;
   rewrite_ids_.clear();
@@ -228,7 +233,13 @@ std::int16_t PgStore::RowsFrom(const PgRows& r, std::vector<Row>* rows) {
     Row row;
     row.id = r.Int8(i, 0);
     if (r.Length(i, 1) != spec_.record_length) return kStatusIoError;  // damaged from outside
-    row.data = r.Bytes(i, 1);
+    // A rewrite kept back is this process's newer version of the record.
+    auto kept = rewrite_index_.find(row.id);
+    if (kept == rewrite_index_.end()) {
+      row.data = r.Bytes(i, 1);
+    } else {
+      row.data = rewrite_data_.substr(kept->second * spec_.record_length, spec_.record_length);
+    }
     if (r.columns() > 2) row.key = r.Bytes(i, 2);
     rows->push_back(std::move(row));
   }
@@ -237,8 +248,12 @@ std::int16_t PgStore::RowsFrom(const PgRows& r, std::vector<Row>* rows) {
 
 std::int16_t PgStore::One(const std::string& sql, const std::vector<PgParam>& params,
                           std::int16_t none, Row* row) {
+  // Rewrites kept back change no key: the rows found are the same with them
+  // or without, and RowsFrom gives them their kept-back bytes.
   PgRows r;
-  if (std::int16_t st = conn_->Query(sql, params, &r); st != kStatusOk) return st;
+  if (std::int16_t st = conn_->Query(sql, params, &r, /*send_pending=*/false); st != kStatusOk) {
+    return st;
+  }
   if (r.rows() == 0) return none;
   std::vector<Row> rows;
   if (std::int16_t st = RowsFrom(r, &rows); st != kStatusOk) return st;
@@ -282,21 +297,90 @@ std::int16_t PgStore::FromAhead(int path, bool forward, const std::string& encod
   return -1;
 }
 
-std::int16_t PgStore::Fetch(int path, bool forward, const std::string& sql,
-                            std::vector<PgParam> params, Row* row) {
+void PgStore::Continuation(int path, bool forward, const std::string& encoded, std::int64_t id,
+                           const std::string** sql, std::vector<PgParam>* params) const {
+  params->clear();
+  if (path < 0) {
+    *sql = forward ? &sql_.step_next : &sql_.step_previous;
+    params->push_back(PgParam::Int8(id));
+    return;
+  }
+  const int base = path * kNextVariants;
+  if (spec_.keys[path].duplicates) {
+    *sql = &sql_.next[base + (forward ? 0 : 1)];
+    params->push_back(PgParam::Bytes(encoded));
+    params->push_back(PgParam::Int8(id));
+    return;
+  }
+  // One record per key value: the place's own value counts only from an
+  // edge of its (single-record) run.
+  int variant;
+  if (forward) {
+    variant = id <= 0 ? 2 : 3;  // >= or >
+  } else {
+    variant = id > kMaxPosition ? 4 : 5;  // <= or <
+  }
+  *sql = &sql_.next[base + variant];
+  params->push_back(PgParam::Bytes(encoded));
+}
+
+void PgStore::DropPrefetch() {
+  if (prefetch_.ticket != 0 && conn_ != nullptr) conn_->DropKept(prefetch_.ticket);
+  prefetch_ = Prefetch();
+}
+
+std::int16_t PgStore::Fetch(int path, bool forward, const std::string& encoded, std::int64_t id,
+                            Row* row) {
   const int limit = ahead_.sequential && ahead_.path == path && ahead_.forward == forward
-                        ? std::min(ahead_.limit * 4, kMaxFetch)
+                        ? std::clamp(ahead_.limit * 4, kFirstFetch, kMaxFetch)
                         : kFirstFetch;
-  params.push_back(PgParam::Int8(limit));
   PgRows r;
-  if (std::int16_t st = conn_->Query(sql, params, &r); st != kStatusOk) return st;
+  const Prefetch& p = prefetch_;
+  if (p.ticket != 0 && p.path == path && p.forward == forward && p.serial == serial_ &&
+      p.id == id && (path < 0 || p.key == encoded) && p.limit == limit) {
+    // Asked for while the previous rows were handed out: probably in.
+    const std::uint64_t ticket = p.ticket;
+    prefetch_ = Prefetch();
+    if (std::int16_t st = conn_->TakeKept(ticket, &r); st != kStatusOk) return st;
+  } else {
+    DropPrefetch();
+    const std::string* sql = nullptr;
+    std::vector<PgParam> params;
+    Continuation(path, forward, encoded, id, &sql, &params);
+    params.push_back(PgParam::Int8(limit));
+    if (std::int16_t st = conn_->Query(*sql, params, &r, /*send_pending=*/false);
+        st != kStatusOk) {
+      return st;
+    }
+  }
   Ahead a;
   a.path = path;
   a.forward = forward;
   a.serial = serial_;
   a.limit = limit;
   if (std::int16_t st = RowsFrom(r, &a.rows); st != kStatusOk) return st;
+  // The server rewrites the records kept back (their bytes are in the rows
+  // now) while this process works through the rows just read.
+  if (!rewrite_ids_.empty()) SendPending();
   a.complete = static_cast<int>(a.rows.size()) < limit;
+  if (!a.complete && limit == kMaxFetch) {
+    // A long read along the path: the server reads the next rows meanwhile.
+    // Rewrites kept back later are still applied by RowsFrom; anything
+    // else that sends writes drops these rows (SendPending, ForgetAhead).
+    const Row& last = a.rows.back();
+    const std::string* sql = nullptr;
+    std::vector<PgParam> params;
+    Continuation(path, forward, last.key, last.id, &sql, &params);
+    params.push_back(PgParam::Int8(limit));
+    prefetch_.ticket = conn_->DeferKept(*sql, params);
+    prefetch_.path = path;
+    prefetch_.forward = forward;
+    prefetch_.serial = serial_;
+    prefetch_.id = last.id;
+    prefetch_.key = last.key;
+    prefetch_.limit = kMaxFetch;
+  }
+  conn_->Push();
   if (a.rows.empty()) {
     ahead_ = Ahead();
     return kStatusEndOfFile;
@@ -310,21 +394,7 @@ std::int16_t PgStore::Fetch(int path, bool forward, const std::string& sql,
 std::int16_t PgStore::Next(int key, const std::string& encoded, std::int64_t id, bool forward,
                            Row* row) {
   if (std::int16_t st = FromAhead(key, forward, encoded, id, row); st >= 0) return st;
-  const KeyDef& def = spec_.keys[key];
-  const int base = key * kNextVariants;
-  if (def.duplicates) {
-    return Fetch(key, forward, sql_.next[base + (forward ? 0 : 1)],
-                 {PgParam::Bytes(encoded), PgParam::Int8(id)}, row);
-  }
-  // One record per key value: the place's own value counts only from an
-  // edge of its (single-record) run.
-  int variant;
-  if (forward) {
-    variant = id <= 0 ? 2 : 3;  // >= or >
-  } else {
-    variant = id > kMaxPosition ? 4 : 5;  // <= or <
-  }
-  return Fetch(key, forward, sql_.next[base + variant], {PgParam::Bytes(encoded)}, row);
+  return Fetch(key, forward, encoded, id, row);
 }
 
 std::int16_t PgStore::Step(StepMode mode, std::int64_t id, Row* row) {
@@ -337,8 +407,7 @@ std::int16_t PgStore::Step(StepMode mode, std::int64_t id, Row* row) {
     case StepMode::kPrevious: {
       const bool forward = mode == StepMode::kNext;
       if (std::int16_t st = FromAhead(-1, forward, std::string(), id, row); st >= 0) return st;
-      return Fetch(-1, forward, forward ? sql_.step_next : sql_.step_previous,
-                   {PgParam::Int8(id)}, row);
+      return Fetch(-1, forward, std::string(), id, row);
     }
   }
   return kStatusInvalidOperation;
@@ -378,7 +447,10 @@ std::int16_t PgStore::NextId(std::int64_t* id) {
   return kStatusOk;
 }
 
-void PgStore::ForgetAhead() { ahead_ = Ahead(); }
+void PgStore::ForgetAhead() {
+  ahead_ = Ahead();
+  DropPrefetch();
+}
 
 std::int16_t PgStore::Insert(std::uint8_t* record, std::int64_t* id) {
   if (std::int16_t st = LoadCounts(); st != kStatusOk) return st;

@@ -94,8 +94,15 @@ class PgStore final : public Store, public PgParticipant {
                    Row* row);
   std::int16_t FromAhead(int path, bool forward, const std::string& encoded, std::int64_t id,
                          Row* row);
-  std::int16_t Fetch(int path, bool forward, const std::string& sql, std::vector<PgParam> params,
+  // Reads the rows after (forward) or before the place (encoded, id) along
+  // `path` into the read-ahead, and the first of them into `*row`.
+  std::int16_t Fetch(int path, bool forward, const std::string& encoded, std::int64_t id,
                      Row* row);
+  // The statement and parameters of a read along `path` from that place
+  // (the limit still to be added).
+  void Continuation(int path, bool forward, const std::string& encoded, std::int64_t id,
+                    const std::string** sql, std::vector<PgParam>* params) const;
+  void DropPrefetch();
   std::int16_t KeyValueExists(int key, const std::string& encoded, std::int64_t except_id,
                               bool* exists);
   std::int16_t NextId(std::int64_t* id);
@@ -114,6 +121,18 @@ class PgStore final : public Store, public PgParticipant {
   std::int64_t next_id_ = 0;
   std::uint64_t next_id_serial_ = 0;
   Ahead ahead_;
+  // The read of the rows after the read-ahead, sent before they are asked
+  // for (a long read along one path).
+  struct Prefetch {
+    std::uint64_t ticket = 0;
+    int path = -2;
+    bool forward = true;
+    std::uint64_t serial = 0;
+    std::int64_t id = 0;
+    std::string key;
+    int limit = 0;
+  };
+  Prefetch prefetch_;
   // Rewrites that change no key, kept back to go to the server as one
   // statement: positions, and the records one after the other.
   std::vector<std::int64_t> rewrite_ids_;

@@ -250,6 +250,7 @@ bool RunOnTestServer(const std::string& sql, std::string* error) {
   PGconn* conn = PQconnectdb(TestServer().c_str());
   bool ok = PQstatus(conn) == CONNECTION_OK;
   if (ok) {
+    PQsetNoticeProcessor(conn, [](void*, const char*) {}, nullptr);
     PGresult* r = PQexec(conn, sql.c_str());
     ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
     PQclear(r);
@@ -268,6 +269,8 @@ BackendScope::BackendScope(Backend backend, const std::string& root) : backend_(
   if (backend_ != Backend::kServer) return;
   static int counter = 0;
   schema_ = "t" + std::to_string(::getpid()) + "_" + std::to_string(++counter);
+  // A run killed earlier may have left a schema of this name behind.
+  (void)RunOnTestServer("DROP SCHEMA IF EXISTS \"" + schema_ + "\" CASCADE");
   RecordManagerConfig config;
   config.server = TestServer();
   config.schema = schema_;
