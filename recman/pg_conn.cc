@@ -276,17 +276,24 @@ void PgConn::SendPrepared(const std::string& sql, const std::vector<PgParam>& pa
 std::int16_t PgConn::ReadUntilSync(PgRows* rows) {
   std::int16_t first = kStatusOk;
   PGresult* last = nullptr;
+  // Every statement of a pipeline answers with at least one result before
+  // its end (nullptr), so two ends in a row mean that nothing more will come:
+  // the server went away without libpq noticing it yet. Waiting for the
+  // sync then would never end.
+  bool ended = false;
   for (;;) {
     PGresult* r = PQgetResult(conn_);
     if (r == nullptr) {
-      if (PQstatus(conn_) == CONNECTION_BAD) {
+      if (PQstatus(conn_) == CONNECTION_BAD || ended) {
         if (last != nullptr) PQclear(last);
         MarkLost();
         return lost_;
       }
+      ended = true;
       if (!items_.empty()) items_.pop_front();
       continue;  // the end of one statement's answer
     }
+    ended = false;
     const ExecStatusType type = PQresultStatus(r);
     if (type == PGRES_PIPELINE_SYNC) {
       PQclear(r);
