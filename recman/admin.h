@@ -30,6 +30,16 @@ namespace kel {
 [[nodiscard]] std::int16_t RewriteEveryRecord(void* position_block, int offset,
                                               const std::string& bytes);
 
+// The names of the data files of the configured server schema
+// (RecordManagerConfiguration()'s server and schema), as the server names
+// them (ServerFileName: "taules/upaisos"), in byte order. Needs no position
+// block. `*names` is emptied first and stays empty on failure. 0 (possibly
+// with no names: a catalogue without rows); 12 when the schema or its
+// catalogue does not exist (nothing was ever copied or created there);
+// 2 when the server cannot be reached (or this build has no server engine);
+// 1 when no server is configured.
+[[nodiscard]] std::int16_t ListServerDataFiles(std::vector<std::string>* names);
+
 // The native path of the data file (for messages and the side files).
 std::string DataFilePath(void* position_block);
 

@@ -1,4 +1,6 @@
 // Built without libpq: a configured server cannot be reached (status 2).
+#include "recman/admin.h"
+#include "recman/backend_config.h"
 #include "recman/pg_store.h"
 #include "recman/recman.h"
 
@@ -19,6 +21,11 @@ std::unique_ptr<OpenLocks> ServerLocks(Store*) { return nullptr; }
 std::int16_t CreateServerFile(const RecordManagerConfig&, const std::string&, const FileSpec&,
                               bool) {
   return kStatusIoError;
+}
+
+std::int16_t ListServerDataFiles(std::vector<std::string>* names) {
+  names->clear();
+  return RecordManagerConfiguration().server.empty() ? kStatusInvalidOperation : kStatusIoError;
 }
 
 void ForgetServerConnectionsAfterFork() {}

@@ -45,7 +45,9 @@ const char kUsage[] =
     "  copy to-server [FILE...]           copy data files from the SQLite files to the\n"
     "                                     server (every data file under the root when\n"
     "                                     none is named), record by record, and compare\n"
-    "  copy to-files FILE...              copy data files from the server to SQLite files\n"
+    "  copy to-files [FILE...]            copy data files from the server to SQLite files\n"
+    "                                     (every data file of the schema when none is\n"
+    "                                     named, each to ROOT/NAME.dat)\n"
     "  --help                             this text\n"
     "\n"
     "Where the files are (every command):\n"
@@ -248,16 +250,65 @@ std::string Shown(const std::string& native_path) {
   return UnderRoot(native_path, root) ? native_path.substr(root.size()) : native_path;
 }
 
+// Whether a catalogue name stays under the root once ".dat" is added: no
+// leading '/', no empty, "." or ".." component.
+bool NameStaysUnderRoot(const std::string& name) {
+  std::size_t start = 0;
+  while (true) {
+    const std::size_t end = name.find('/', start);
+    const std::string part = name.substr(start, end == std::string::npos ? end : end - start);
+    if (part.empty() || part == "." || part == "..") return false;
+    if (end == std::string::npos) return true;
+    start = end + 1;
+  }
+}
+
+// Every data file of the server schema, as its path under the root:
+// root + name + ".dat". A name that would leave the root is reported and
+// counted in `*failures`. 0, or the exit code when there is nothing to copy.
+int ServerFilesUnderRoot(std::vector<std::string>* files, std::size_t* failures) {
+  const Installation& where = Opt().where;
+  const std::string schema = "the server (schema " + where.server.schema + ")";
+  std::vector<std::string> names;
+  ConfigureRecordManager(where.server);
+  const std::int16_t st = ListServerDataFiles(&names);
+  ConfigureRecordManager(where.files);
+  if (st == kStatusFileNotFound) return Fail(schema, "no data files in the schema");
+  if (st != kStatusOk) return FailStatus(schema, "cannot list the data files", st);
+  if (names.empty()) return Fail(schema, "no data files in the schema");
+  for (const std::string& name : names) {
+    if (!NameStaysUnderRoot(name)) {
+      (void)Fail(name, "not a path under the installation root, left out");
+      ++*failures;
+      continue;
+    }
+    files->push_back(where.root + name + ".dat");
+  }
+  return 0;
+}
+
+// Makes the directories between the root and the file `path` that are missing.
+void MakeDirectoriesFor(const std::string& path) {
+  const std::string& root = Opt().where.root;
+  for (std::size_t slash = path.find('/', root.size()); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    const std::string dir = path.substr(0, slash);
+    if (!DirectoryExists(dir)) (void)MakeDirectory(dir);
+  }
+}
+
 int Copy(bool to_server, const std::vector<std::string>& named, bool replace) {
   const Installation& where = Opt().where;
   if (where.server.server.empty()) {
     return Usage("copy needs a server: --server CONNINFO or the variable KELDB");
   }
   std::vector<std::string> files = named;
-  if (files.empty()) {
-    if (!to_server) return Usage("copy to-files needs the files to copy");
+  std::size_t unusable = 0;  // catalogue names that leave the root
+  if (files.empty() && to_server) {
     files = SqliteFilesUnder(where.root);
     if (files.empty()) return Fail(where.root, "no data files under the installation root");
+  } else if (files.empty()) {
+    if (int code = ServerFilesUnderRoot(&files, &unusable); code != 0) return code;
   }
   // Moving an installation off a network share is the very reason to read
   // SQLite files there; writing them there still needs --network-fs.
@@ -280,6 +331,9 @@ int Copy(bool to_server, const std::vector<std::string>& named, bool replace) {
     request.owner = Opt().owner;
     std::uint32_t copied = 0;
     std::string what;
+    // The server's names are in lower case: a directory that exists in
+    // another letter case is found as it is, a missing one is made.
+    if (!to_server && named.empty()) MakeDirectoriesFor(path);
     bool progress_shown = false;
     auto progress = [&](std::uint32_t done, std::uint32_t total) {
       std::fprintf(stderr, "\r%s: %u of %u records", shown.c_str(), done, total);
@@ -310,6 +364,7 @@ int Copy(bool to_server, const std::vector<std::string>& named, bool replace) {
   }
   std::printf("%zu files, %llu records copied to %s", files.size() - failures - skipped,
               static_cast<unsigned long long>(records), target.c_str());
+  failures += unusable;
   if (failures > 0) std::printf("; %zu files failed", failures);
   std::printf("\n");
   return failures == 0 ? 0 : kExitFailed;

@@ -180,10 +180,12 @@ TEST_F(RecutilTest, BadInputGivesAClearMessageAndChangesNothing) {
        "copy to-server --server dbname=x --root ''",
        1,
        {"needs the installation root"}},
-      {"copy from the server names its files",
-       "copy to-files --server dbname=x --root " + dir_,
-       1,
-       {"to-files needs the files"}},
+      // Without names the schema's catalogue lists the files: the server
+      // must answer.
+      {"copy of every file from an unreachable server",
+       "copy to-files --server 'host=" + dir_ + " port=1 connect_timeout=2' --root " + dir_,
+       2,
+       {"the server (schema kel)", "cannot list the data files", "status 2"}},
       // Before any connection: the server would name this file wrongly.
       {"file outside the root on the server",
        "stat /elsewhere/f.dat --server dbname=x --root " + dir_,
@@ -273,6 +275,91 @@ TEST_F(RecutilTest, ServerFilesByTheirPathUnderTheRoot) {
   r = Recutil("stat " + copy);
   EXPECT_EQ(r.output.substr(r.output.find('\n')),
             Recutil("stat " + file).output.substr(Recutil("stat " + file).output.find('\n')));
+}
+
+// A whole installation to the server and back without naming a file: every
+// table of the schema comes back as ROOT/NAME.dat with every byte, in a
+// directory found whatever its letter case or made when missing.
+TEST_F(RecutilTest, AWholeInstallationToTheServerAndBack) {
+  const char* pg = std::getenv("KEL_TEST_PG");
+  if (pg == nullptr || *pg == '\0') GTEST_SKIP() << "no test server (KEL_TEST_PG)";
+  const std::string schema = "recutil_all_" + std::to_string(::getpid());
+  const std::string server = "--server '" + std::string(pg) + "' --schema " + schema;
+  const std::string inst = P("inst"), back = P("back"), again = P("again");
+  std::filesystem::create_directories(inst + "/TAULES/Sub");
+  std::filesystem::create_directories(back);
+  std::filesystem::create_directories(again + "/TAULES");
+  const std::vector<std::string> sources = {"Config.dat", "TAULES/Sub/Rutes.dat",
+                                            "TAULES/UPaisos.dat"};
+  const std::vector<std::vector<std::string>> records = {
+      {},
+      {std::string("R001Z9", 6) + std::string(14, '\0')},
+      {std::string("B001Y1\r\n\x1a\0,99 bytes", 20), std::string("A001X1\x98\x80 plain text", 20)},
+  };
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    const std::string file = inst + "/" + sources[i];
+    ASSERT_EQ(Recutil("create " + file + " " + P("d.xdf")).code, 0) << file;
+    Write(P("in.seq"), Sequential(records[i]));
+    ASSERT_EQ(Recutil("load " + file + " " + P("in.seq")).code, 0) << file;
+  }
+  // Nothing on the server yet: no schema, nothing to copy.
+  Result r = Recutil(server + " --root " + back + " copy to-files");
+  EXPECT_EQ(r.code, 2) << r.output;
+  EXPECT_NE(r.output.find("no data files in the schema"), std::string::npos) << r.output;
+  EXPECT_TRUE(std::filesystem::is_empty(back));
+
+  r = Recutil(server + " --root " + inst + " copy to-server");
+  ASSERT_EQ(r.code, 0) << r.output;
+  EXPECT_NE(r.output.find("3 files, 3 records copied to the server"), std::string::npos)
+      << r.output;
+
+  // Into an empty root: the directories are made, in the server's spelling.
+  r = Recutil(server + " --root " + back + " copy to-files");
+  ASSERT_EQ(r.code, 0) << r.output;
+  const std::vector<std::string> lines = {
+      "config.dat: 0 records copied to SQLite files",
+      "taules/sub/rutes.dat: 1 of 1 records\ntaules/sub/rutes.dat: 1 records copied to SQLite "
+      "files",
+      "taules/upaisos.dat: 2 of 2 records\ntaules/upaisos.dat: 2 records copied to SQLite files",
+      "3 files, 3 records copied to SQLite files\n"};
+  std::size_t at = 0;
+  for (const std::string& line : lines) {
+    const std::size_t found = r.output.find(line, at);
+    EXPECT_NE(found, std::string::npos) << line << "\n" << r.output;
+    if (found != std::string::npos) at = found + line.size();
+  }
+  // Into a root whose directory exists in another letter case: found as it is.
+  r = Recutil(server + " --root " + again + " copy to-files");
+  ASSERT_EQ(r.code, 0) << r.output;
+  EXPECT_FALSE(std::filesystem::exists(again + "/taules"));
+  const std::vector<std::string> copies = {"config.dat", "taules/sub/rutes.dat",
+                                           "taules/upaisos.dat"};
+  const std::vector<std::string> spelled = {"config.dat", "TAULES/sub/rutes.dat",
+                                            "TAULES/upaisos.dat"};
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    const std::string source = inst + "/" + sources[i];
+    ASSERT_EQ(Recutil("save " + source + " " + P("source.seq")).code, 0) << source;
+    for (const std::string& copy : {back + "/" + copies[i], again + "/" + spelled[i]}) {
+      ASSERT_TRUE(std::filesystem::exists(copy)) << copy;
+      ASSERT_EQ(Recutil("save " + copy + " " + P("copy.seq")).code, 0) << copy;
+      EXPECT_EQ(Read(P("copy.seq")), Read(P("source.seq"))) << copy;
+      r = Recutil("stat " + copy);
+      const Result want = Recutil("stat " + source);
+      EXPECT_EQ(r.output.substr(r.output.find('\n')), want.output.substr(want.output.find('\n')))
+          << copy;
+    }
+  }
+  // A second copy finds every file there already; --replace overwrites them.
+  r = Recutil(server + " --root " + back + " copy to-files");
+  EXPECT_EQ(r.code, 2) << r.output;
+  EXPECT_NE(r.output.find("0 files, 0 records copied to SQLite files; 3 files failed"),
+            std::string::npos)
+      << r.output;
+  EXPECT_NE(r.output.find("exists already"), std::string::npos) << r.output;
+  r = Recutil(server + " --root " + back + " copy to-files --replace");
+  EXPECT_EQ(r.code, 0) << r.output;
+  EXPECT_NE(r.output.find("3 files, 3 records copied to SQLite files"), std::string::npos)
+      << r.output;
 }
 
 }  // namespace
