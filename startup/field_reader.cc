@@ -161,6 +161,14 @@ std::int16_t FieldReader::ReadNumber(NumberField* what) {
   return static_cast<std::int16_t>(value);
 }
 
+bool FieldReader::LineStartsWith(char c) {
+  const std::int64_t start = pos_;
+  SkipBlanks();
+  const bool starts = Peek() == static_cast<unsigned char>(c);
+  pos_ = start;
+  return starts;
+}
+
 bool FieldReader::ReadLine(std::string* line) {
   line->clear();
   if (AtEnd()) return false;

@@ -68,6 +68,11 @@ class FieldReader {
   // "") at the end of the input.
   bool ReadLine(std::string* line);
 
+  // True when the first character of the line at the read position, blanks
+  // and tabs aside, is `c`. The position does not move, and only those
+  // leading blanks are looked at, however long the line.
+  bool LineStartsWith(char c);
+
   // The read position, to come back to it (Seek) after looking ahead.
   std::int64_t Tell() const { return pos_; }
   void Seek(std::int64_t position);

@@ -76,9 +76,14 @@ TEST(FieldReaderTest, NumberFields) {
 TEST(FieldReaderTest, LinesSeekAndLineNumbers) {
   FieldReader reader("' comment\r\n1,2\r\n\"x\"\n");
   std::string line;
+  EXPECT_TRUE(reader.LineStartsWith('\''));
+  EXPECT_FALSE(reader.LineStartsWith(' '));  // blanks are looked past
+  EXPECT_EQ(reader.Tell(), 0);
   ASSERT_TRUE(reader.ReadLine(&line));
   EXPECT_EQ(line, "' comment");
   const std::int64_t mark = reader.Tell();
+  EXPECT_FALSE(reader.LineStartsWith('\''));
+  EXPECT_EQ(reader.Tell(), mark);
   ASSERT_TRUE(reader.ReadLine(&line));
   EXPECT_EQ(line, "1,2");
   reader.Seek(mark);  // read the same line again, as fields

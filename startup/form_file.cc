@@ -73,16 +73,11 @@ class FormFileLoader {
   const std::string& error() const { return error_; }
 
  private:
+  // Only the start of a line tells a comment: a data line is not read ahead
+  // (a file of one long line would otherwise be read once per form).
   void SkipComments() {
     std::string line;
-    while (!r_.AtEnd()) {
-      const std::int64_t mark = r_.Tell();
-      (void)r_.ReadLine(&line);
-      const std::size_t first = line.find_first_not_of(" \t");
-      if (first != std::string::npos && line[first] == '\'') continue;
-      r_.Seek(mark);  // not a comment: read it again as data
-      return;
-    }
+    while (!r_.AtEnd() && r_.LineStartsWith('\'')) (void)r_.ReadLine(&line);
   }
 
   bool Fail(const std::string& what) {
