@@ -19,6 +19,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view piece = in.Until('\x1b');
     InputEvent event;
     const SequenceResult result = DecodeEscapeSequence(piece, &event, &last_button);
+    if (result == SequenceResult::kEvent && event.kind == InputEvent::Kind::kMouse &&
+        StrictChecks()) {
+      // A click is placed by its 1-based cell; the click code the screen
+      // makes of it (column x 100 + row) must stay a positive position.
+      Require(event.row >= 1 && event.col >= 1, "a mouse event outside the screen's cells");
+    }
     if (result == SequenceResult::kEvent && event.kind == InputEvent::Kind::kKey) {
       InputEvent alt;
       (void)AltEvent(event, &alt);
