@@ -1,6 +1,7 @@
 // Configuration files (Nuri.ini, Sessio.ini, NuriTerm.ini): the input is a
 // section name, a key and a value, each ended by a line feed, then the file.
-// The reader looks the key up; the merge sets it. Where the three names are
+// The reader looks the key up; the merge sets it, in memory and, for some
+// inputs, in a file. Where the three names are
 // ones a caller can write (nothing the syntax reads as a delimiter, no
 // blanks at the ends), the merged text must give back the value, and must
 // leave every other key of the file's first lines as it was.
@@ -11,6 +12,8 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
+#include "platform/system.h"
+#include "startup/ini_file.h"
 #include "startup/ini_text.h"
 
 namespace kel {
@@ -52,6 +55,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)FindIniValue(file, section, key);
   const std::string merged = MergeIniText(file, section, key, value);
   (void)FindIniValue(merged, section, key);
+
+  // The same through the files, for one input in eight (a rewrite flushes
+  // to disk): the rewritten file holds what the merge made of it.
+  if (size % 8 == 0) {
+    static const std::string path = SessionDir() + "Fuzz.ini";
+    WriteScratchFile("Fuzz.ini", file);
+    (void)IniRead(path, section, key);
+    if (IniWrite(path, section, key, value) == IniWriteResult::kOk) {
+      std::string written;
+      Require(ReadWholeFile(path, &written) && written == merged,
+              "the rewritten file is not the merged text");
+    }
+  }
 
   const bool plain = Writable(section, "]") && Writable(key, "=[") && section.front() != '[' &&
                      Writable(value, "") &&
