@@ -7,6 +7,7 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
+#include "screen/message_box.h"
 #include "screen/screen_buffer.h"
 #include "screen/window_stack_file.h"
 #include "screen/windows.h"
@@ -44,5 +45,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   WinPop();
   WinPop();
   Require(Screen().WindowDepth == 0, "windows left open after as many pops as pushes");
+
+  // The file is replaced under an open window: its pop restores whatever
+  // the foreign record says the window below was, and drawing goes on there.
+  WriteScratchFile(kWindowStackFile, "");
+  WinPush(3, 3, 12, 50);
+  WinPush(4, 4, 8, 30);
+  WriteScratchFile(kWindowStackFile, file);
+  WinPop();
+  DrawFrame(2);
+  WinLocate(1, 1);
+  WriteText("Texte");
+  std::string text = "FITXER BLOQUEJAT. ESPEREU UN MOMENT.";
+  MessageBox(24, &text);
+  WinPop();
+  WinPop();
+  WinPop();
+  while (Screen().WindowDepth > 0) WinPop();
   return 0;
 }
