@@ -18,6 +18,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kel {
 
@@ -118,6 +119,25 @@ class File {
 
 // Reads a whole file into `*bytes`. false when it cannot be opened or read.
 bool ReadWholeFile(std::string_view system_path, std::string* bytes);
+
+// ---------------------------------------------------------------------------
+// Processes
+
+// The words of a command line as the system splits it: separated by blanks
+// (and tabs); a double-quoted part of a word may hold blanks (the quotes
+// are dropped). No other character is special.
+std::vector<std::string> SplitCommandLine(std::string_view command_line);
+
+// Runs the program named by the first word of `command_line` (code page
+// 850) with the other words as its arguments, and waits for it to end. A
+// first word holding "\" or "/" is a path (mapped as MapPath does);
+// otherwise the program is looked for on the search path. No command
+// interpreter reads the line, so no character of it can start anything
+// else. The program gets no terminal: its standard input, output and error
+// are the null device, so it cannot write over the screen (it runs as if in
+// a window of its own). Returns its exit code; -1 when there is no program
+// word, it could not be started, or it was ended by a signal.
+int RunCommandLine(std::string_view command_line);
 
 // ---------------------------------------------------------------------------
 // Clock, sleep, random numbers, environment, computer name

@@ -2,7 +2,9 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,6 +14,8 @@
 
 #include "platform/system.h"
 #include "util/cp850.h"
+
+extern char** environ;
 
 namespace kel {
 namespace {
@@ -356,6 +360,59 @@ bool ReadWholeFile(std::string_view system_path, std::string* bytes) {
     offset += n;
   }
   return true;
+}
+
+std::vector<std::string> SplitCommandLine(std::string_view command_line) {
+  std::vector<std::string> words;
+  std::string word;
+  bool in_word = false;
+  bool quoted = false;
+  for (char c : command_line) {
+    if (c == '"') {
+      quoted = !quoted;
+      in_word = true;
+    } else if (!quoted && (c == ' ' || c == '\t')) {
+      if (in_word) words.push_back(word);
+      word.clear();
+      in_word = false;
+    } else {
+      word.push_back(c);
+      in_word = true;
+    }
+  }
+  if (in_word) words.push_back(word);
+  return words;
+}
+
+int RunCommandLine(std::string_view command_line) {
+  std::vector<std::string> words = SplitCommandLine(command_line);
+  if (words.empty() || words[0].empty()) return -1;
+  std::vector<std::string> args;
+  const bool is_path = words[0].find_first_of("\\/") != std::string::npos;
+  args.push_back(is_path ? MapPath(words[0]) : Cp850ToUtf8(words[0]));
+  for (std::size_t i = 1; i < words.size(); ++i) args.push_back(Cp850ToUtf8(words[i]));
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  if (posix_spawn_file_actions_init(&actions) != 0) return -1;
+  for (int fd = 0; fd <= 2; ++fd) {
+    (void)posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY,
+                                           0);
+  }
+  pid_t pid = -1;
+  const int spawned = is_path
+                          ? posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ)
+                          : posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return -1;
+  int status = 0;
+  for (;;) {
+    if (waitpid(pid, &status, 0) == pid) break;
+    if (errno != EINTR) return -1;
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace kel

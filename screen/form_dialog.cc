@@ -20,7 +20,11 @@ namespace {
 
 constexpr std::int16_t kCtrlB = 2;
 constexpr std::int16_t kF2 = 0x3C00;
+// The lookup key. Form files name it "3e00"; the terminal's F3 key arrives
+// as 3D00 (scan code 3D), so a form that lists 3e00 also takes 3D00 for it.
 constexpr std::int16_t kF3 = 0x3E00;
+constexpr std::int16_t kTerminalF3 = 0x3D00;
+constexpr char kTerminalF3AsLookup[] = "3d00=3e00";
 // Always an exit key of a form field: help.
 constexpr char kHelpKey[] = "3b00";
 
@@ -213,7 +217,17 @@ class Dialog {
   bool Lookup(std::int16_t list, std::int16_t field) const {
     for (;;) {
       const LookupListHandler handler = Registered().lookup;
-      if (!handler || handler(list) != 0) return false;
+      if (!handler) return false;
+      // A form run before the list is a dialog of its own, which clears the
+      // edit-in-progress globals when it ends; this field is still being
+      // edited.
+      const FormDialogState saved = FormDialogGlobals();
+      const std::int16_t result = handler(list);
+      FormDialogState& g = FormDialogGlobals();
+      g.LastFieldValue = saved.LastFieldValue;
+      g.LastFieldForm = saved.LastFieldForm;
+      g.LastFieldNumber = saved.LastFieldNumber;
+      if (result != 0) return false;
       std::int16_t asked = list;
       auto after = CurrentFormProcedures().after_lookup;
       after(&asked, form_, field);
@@ -239,6 +253,9 @@ class Dialog {
     FormDialogState& g = FormDialogGlobals();
 
     SetExitKeys("+ea", FormAt(form_).FormKeys + "," + kHelpKey);
+    if (FindExitKey(kF3) >= 0 && FindExitKey(kTerminalF3) < 0) {
+      SetExitKeys("a", kTerminalF3AsLookup);
+    }
     std::string value = starts_blank ? std::string(length, ' ') : FixedText(f.FieldValue, length);
     if (hidden) SetExitKeys("h", "");
     BlankInformation(field);
@@ -256,7 +273,7 @@ class Dialog {
         OfferHelp();
         continue;
       }
-      if (key == kF3 && f.FieldAttr7 > 0) {
+      if ((key == kF3 || key == kTerminalF3) && f.FieldAttr7 > 0) {
         if (Lookup(f.FieldAttr7, field)) {
           CurrentFormProcedures().paint_field(form_, field);
           key = field == last_ && FormAt(form_).FormNext <= 0 ? keys::kEnter : keys::kDown;

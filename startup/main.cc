@@ -7,13 +7,18 @@
 //   tavireno /AUTO /TAULES   the same, for the menu and the code tables only
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "convert/converters.h"
 #include "convert/driver.h"
 #include "convert/language_text.h"
+#include "datafile/browse_source.h"
 #include "datafile/db_open.h"
 #include "platform/console.h"
 #include "platform/system.h"
+#include "screen/browse_list.h"
+#include "screen/form_dialog.h"
+#include "screen/help.h"
 #include "screen/screen_buffer.h"
 #include "startup/exit_codes.h"
 #include "startup/form_file.h"
@@ -58,6 +63,17 @@ void SelectConsoleForRun(bool automatic) {
   if (SelectConsole(ConsoleKind::kPlain) != ConsoleStatus::kOk) std::exit(kExitTerminalUnusable);
 }
 
+// F1 and F3 on the form: help pages, and lookup lists reading data files.
+void RegisterHelpAndLookups() {
+  RegisterFormHelp([](std::string_view topic) { ShowHelp(topic); });
+  UseDataFileBrowseSource();
+  RegisterLookupList([](std::int16_t list) {
+    std::int16_t result = -1;
+    BrowseList(list, &result);
+    return result;
+  });
+}
+
 int Run(int argc, char** argv) {
   Session().CommandLine = CommandLineOf(argc, argv);
   ReadSwitches(Session().CommandLine);
@@ -82,6 +98,7 @@ int Run(int argc, char** argv) {
     return Stop(kExitFormFile, problem + ". Nothing was changed.");
   }
   CheckConversionFiles();
+  RegisterHelpAndLookups();
   (void)RunDriver();
 
   std::int16_t status = 0;
