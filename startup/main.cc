@@ -19,6 +19,7 @@
 #include "screen/browse_list.h"
 #include "screen/form_dialog.h"
 #include "screen/help.h"
+#include "screen/popups.h"
 #include "screen/screen_buffer.h"
 #include "startup/exit_codes.h"
 #include "startup/form_file.h"
@@ -81,6 +82,7 @@ int Run(int argc, char** argv) {
 
   SetCursorVisible(false);
   SetUpSession();
+  RegisterStandardPopups();  // Alt+X and Alt+C from every key wait
   if (!Session().InstallRoot.empty()) (void)ChangeDirectory(Session().InstallRoot);
   Session().ProgramName = "TAVIRENO";
 

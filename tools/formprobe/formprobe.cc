@@ -3,6 +3,7 @@
 // a real terminal, and so that end-to-end tests can drive them.
 //
 //   formprobe [--form language|entry] [--value CODE] [--title TEXT]
+//             [--date YYYYMMDD] [--language CODE]
 //
 //   language  the language form: eight explanatory labels and the language
 //             selector (field 9), full screen, the title on row 1
@@ -12,7 +13,9 @@
 // When the dialog ends, row 25 shows "RESULT key=XXXX" and the values as
 // "value=[...]" (code page 850 shown as the terminal shows it); a key then
 // ends the program with exit code 0. KELTMP names the directory for the
-// window stack file (default /tmp).
+// window stack file and the calculator's state (default /tmp). Alt+X and
+// Alt+C open the calculator and the calendar, on the working date --date
+// (default today) with the weekday heading of --language.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -23,8 +26,10 @@
 #include "screen/form_dialog.h"
 #include "screen/form_tables.h"
 #include "screen/keyboard.h"
+#include "screen/popups.h"
 #include "screen/screen_buffer.h"
 #include "util/cp850.h"
+#include "util/dates.h"
 #include "util/session_context.h"
 
 namespace kel {
@@ -32,6 +37,7 @@ namespace {
 
 const char kUsage[] =
     "usage: formprobe [--form language|entry] [--value CODE] [--title TEXT]\n"
+    "                 [--date YYYYMMDD] [--language CODE]\n"
     "Runs a form with the program's form dialog and field editor. When the\n"
     "dialog ends, row 25 shows the key that ended it and the values; a key\n"
     "then leaves. Needs a terminal of at least 80 x 25 and a UTF-8 locale.\n";
@@ -101,12 +107,16 @@ std::string Hex4(std::int16_t key) {
   return buffer;
 }
 
-int Run(const std::string& which, const std::string& value, const std::string& title) {
+int Run(const std::string& which, const std::string& value, const std::string& title,
+        const std::string& date, const std::string& language_code) {
   std::string temp = CurrentEnv().GetVariable("KELTMP");
   if (temp.empty()) temp = "/tmp";
   if (temp.back() != '/' && temp.back() != '\\') temp += "\\";
   Session().TempDir = temp;
   Session().SessionTitle = title;
+  if (!date.empty()) Session().SessionDate = PackDigits(date);
+  SetSessionLanguage(language_code);
+  RegisterStandardPopups();
   SelectConsoleOrExit(DetectConsoleKind());
   SetCursorVisible(false);
   SetColour("n");
@@ -143,6 +153,8 @@ int main(int argc, char** argv) {
   std::string form = "language";
   std::string value = "CAT";
   std::string title = " FORMPROBE ";
+  std::string date;
+  std::string language = "CAT";
   for (int i = 1; i < argc; ++i) {
     const bool has_value = i + 1 < argc;
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
@@ -152,6 +164,10 @@ int main(int argc, char** argv) {
       form = argv[++i];
     } else if (std::strcmp(argv[i], "--value") == 0 && has_value) {
       value = kel::Utf8ToCp850(argv[++i]);
+    } else if (std::strcmp(argv[i], "--date") == 0 && has_value) {
+      date = argv[++i];
+    } else if (std::strcmp(argv[i], "--language") == 0 && has_value) {
+      language = argv[++i];
     } else if (std::strcmp(argv[i], "--title") == 0 && has_value) {
       title = kel::Utf8ToCp850(argv[++i]);
     } else {
@@ -163,5 +179,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "formprobe: unknown form %s\n%s", form.c_str(), kel::kUsage);
     return 2;
   }
-  return kel::Run(form, value, title);
+  return kel::Run(form, value, title, date, language);
 }
