@@ -1,9 +1,10 @@
 // What a terminal sends: the input is cut at every ESC byte and each piece
 // decoded as an escape sequence, the mouse button carried from one piece to
 // the next as the curses backend carries it; a piece that is no sequence is
-// typed as its characters. The events then go through the keyboard reader
-// as the program reads them. Each byte is also taken as a function-key
-// number and as the key after an ESC (Alt).
+// an Alt key (ESC and the key at once) followed by typed characters. The
+// events then go through the keyboard reader as the program reads them, the
+// calculator (Alt+X) and calendar (Alt+C) pop-ups included. Each byte is
+// also taken as a function-key number and as a typed character.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -14,6 +15,7 @@
 #include "platform/console_memory.h"
 #include "platform/terminal_keys.h"
 #include "screen/keyboard.h"
+#include "screen/popups.h"
 #include "screen/screen_buffer.h"
 #include "util/session_context.h"
 
@@ -38,11 +40,22 @@ std::vector<InputEvent> Decode(FuzzInput in) {
         // makes of it (column x 100 + row) must stay a positive position.
         Require(event.row >= 1 && event.col >= 1, "a mouse event outside the screen's cells");
       }
-      InputEvent alt;
-      if (event.kind == InputEvent::Kind::kKey && AltEvent(event, &alt)) events.push_back(alt);
       events.push_back(event);
     } else if (result != SequenceResult::kIgnored) {
-      for (char c : piece) {
+      std::string_view rest = piece;
+      if (!first) {
+        // ESC and a key at once: the key's Alt form, or Esc and the key.
+        InputEvent plain;
+        InputEvent alt;
+        if (!rest.empty() && CharacterEvent(static_cast<unsigned char>(rest[0]), &plain) &&
+            AltEvent(plain, &alt)) {
+          events.push_back(alt);
+          rest.remove_prefix(1);
+        } else if (CharacterEvent(0x1B, &plain)) {
+          events.push_back(plain);
+        }
+      }
+      for (char c : rest) {
         if (CharacterEvent(static_cast<unsigned char>(c), &event)) events.push_back(event);
       }
     }
@@ -65,6 +78,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FuzzInput in(data, size);
   const std::vector<InputEvent> events = Decode(in);
 
+  // Alt+X and Alt+C open the calculator and the calendar, as in the program.
+  static const bool registered = [] {
+    RegisterStandardPopups();
+    return true;
+  }();
+  (void)registered;
   ResetSession();
   Session().TempDir = SessionDir();
   MemoryConsole& con = UseMemoryConsole();
@@ -73,9 +92,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const InputEvent& e : events) con.QueueEvent(e);
   int releases = 0;
   con.SetExhaustedHandler([&releases](MemoryConsole& c) {
-    // A wait beyond the input: the operator lets go of every key.
+    // A wait beyond the input: the operator lets go of every key (an
+    // Alt+keypad entry ends) and presses Esc (a pop-up closes).
     Require(++releases <= kMostReleases, "the keyboard waits without end");
     c.QueueEvent(InputEvent());
+    c.QueueKey(keys::kEsc);
     return true;
   });
   for (std::size_t reads = 0; reads < events.size() + 8; ++reads) {
