@@ -16,6 +16,14 @@ if(KEL_SANITIZE)
     -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
   target_link_options(kel_options INTERFACE -fsanitize=address,undefined)
 endif()
+if(KEL_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "KEL_FUZZ needs clang (libFuzzer): use the fuzz preset")
+  endif()
+  # Coverage feedback for libFuzzer in every library; only the fuzz targets
+  # link the fuzzer's own main (fuzz/CMakeLists.txt).
+  target_compile_options(kel_options INTERFACE -fsanitize=fuzzer-no-link)
+endif()
 target_include_directories(kel_options INTERFACE ${PROJECT_SOURCE_DIR})
 
 # kel_library(NAME SOURCES... DEPS ...): one static library per folder.

@@ -3,6 +3,9 @@
 set -euo pipefail
 packages=(g++ cmake make pkg-config libsqlite3-dev libncurses-dev libgtest-dev libgmock-dev
           libbenchmark-dev tmux sqlite3 locales postgresql postgresql-contrib libpq-dev)
+# The fuzz preset (scripts/run-fuzz): clang, its libFuzzer and sanitizer
+# runtimes (libclang-rt-14-dev), llvm-symbolizer for readable reports (llvm).
+packages+=(clang libclang-rt-14-dev llvm)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

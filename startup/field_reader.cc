@@ -92,6 +92,7 @@ void FieldReader::Keep(std::string* field, char c) {
 
 std::string FieldReader::ReadText() {
   std::string field;
+  overlong_ = false;
   SkipBlanks();
   if (Peek() == kQuote) {
     Advance();
@@ -119,6 +120,7 @@ std::string FieldReader::ReadText() {
 
 std::int16_t FieldReader::ReadNumber(NumberField* what) {
   std::string text;
+  overlong_ = false;
   SkipBlanks();
   for (int c = Peek(); c >= 0 && c != kComma && c != kCr && c != kLf && c != ' '; c = Peek()) {
     Advance();
@@ -138,7 +140,8 @@ std::int16_t FieldReader::ReadNumber(NumberField* what) {
   std::size_t i = 0;
   bool negative = false;
   if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  if (i == text.size() && !text.empty()) result = NumberField::kNotANumber;
+  // Digits cut at the field limit are no number that can be trusted.
+  if ((i == text.size() && !text.empty()) || overlong_) result = NumberField::kNotANumber;
   for (; i < text.size() && result == NumberField::kOk; ++i) {
     if (text[i] < '0' || text[i] > '9') {
       result = NumberField::kNotANumber;
@@ -158,12 +161,21 @@ std::int16_t FieldReader::ReadNumber(NumberField* what) {
   return static_cast<std::int16_t>(value);
 }
 
+bool FieldReader::LineStartsWith(char c) {
+  const std::int64_t start = pos_;
+  SkipBlanks();
+  const bool starts = Peek() == static_cast<unsigned char>(c);
+  pos_ = start;
+  return starts;
+}
+
 bool FieldReader::ReadLine(std::string* line) {
   line->clear();
   if (AtEnd()) return false;
   for (int c = Peek(); c >= 0 && c != kCr && c != kLf; c = Peek()) {
     Advance();
-    Keep(line, static_cast<char>(c));
+    // Cut like a field, but a line is no field: the flag stays as it was.
+    if (line->size() < kMaxFieldBytes) line->push_back(static_cast<char>(c));
   }
   ConsumeLineEnd();
   return true;

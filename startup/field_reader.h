@@ -16,8 +16,9 @@
 //
 // The file is read through a window of its bytes, so a file of any size
 // costs a bounded amount of memory; a field longer than kMaxFieldBytes is
-// cut there (the rest of it is skipped) and the reader remembers it
-// (`overlong()`).
+// cut there (the rest of it is skipped) and the reader says so for that
+// field (`overlong()`); a number field that long is not a number. A line
+// read whole (ReadLine) is cut the same way, without the flag.
 #ifndef KEL_STARTUP_FIELD_READER_H_
 #define KEL_STARTUP_FIELD_READER_H_
 
@@ -63,15 +64,22 @@ class FieldReader {
   // the field held.
   std::int16_t ReadNumber(NumberField* what = nullptr);
   // The rest of the current line, without its line end, which is consumed;
-  // tabs are kept. false (and "") at the end of the input.
+  // tabs are kept; at most kMaxFieldBytes of it are returned. false (and
+  // "") at the end of the input.
   bool ReadLine(std::string* line);
+
+  // True when the first character of the line at the read position, blanks
+  // and tabs aside, is `c`. The position does not move, and only those
+  // leading blanks are looked at, however long the line.
+  bool LineStartsWith(char c);
 
   // The read position, to come back to it (Seek) after looking ahead.
   std::int64_t Tell() const { return pos_; }
   void Seek(std::int64_t position);
   // The 1-based number of the line holding the read position.
   int LineNumber();
-  // A field longer than kMaxFieldBytes has been cut since the input opened.
+  // The last field read (ReadText, ReadNumber) was longer than
+  // kMaxFieldBytes and has been cut.
   bool overlong() const { return overlong_; }
 
  private:

@@ -31,10 +31,10 @@ TEST(FieldReaderTest, TextFields) {
       {"\"quoted\"junk,next\r\n", {"quoted", "next"}},
       {"\"open quote\r\nnext\r\n", {"open quote", "next"}},
       {"a\tb,\tc\r\n", {"ab", "c"}},
-      {"a\r\n\r\nb\r\n", {"a", "", "b"}},            // an empty line is one field
-      {"a,\r\nb\r\n", {"a", "", "b"}},               // so is a trailing comma
-      {"a\nb\nc", {"a", "b", "c"}},                  // LF alone, no final line end
-      {"a\rb\r", {"a", "b"}},                        // CR alone
+      {"a\r\n\r\nb\r\n", {"a", "", "b"}},  // an empty line is one field
+      {"a,\r\nb\r\n", {"a", "", "b"}},     // so is a trailing comma
+      {"a\nb\nc", {"a", "b", "c"}},        // LF alone, no final line end
+      {"a\rb\r", {"a", "b"}},              // CR alone
       {",,\r\n", {"", "", ""}},
       {"\"\",x", {"", "x"}},
       {"caf\x82,\x80\xFA\r\n", {"caf\x82", "\x80\xFA"}},  // bytes kept as they are
@@ -76,9 +76,14 @@ TEST(FieldReaderTest, NumberFields) {
 TEST(FieldReaderTest, LinesSeekAndLineNumbers) {
   FieldReader reader("' comment\r\n1,2\r\n\"x\"\n");
   std::string line;
+  EXPECT_TRUE(reader.LineStartsWith('\''));
+  EXPECT_FALSE(reader.LineStartsWith(' '));  // blanks are looked past
+  EXPECT_EQ(reader.Tell(), 0);
   ASSERT_TRUE(reader.ReadLine(&line));
   EXPECT_EQ(line, "' comment");
   const std::int64_t mark = reader.Tell();
+  EXPECT_FALSE(reader.LineStartsWith('\''));
+  EXPECT_EQ(reader.Tell(), mark);
   ASSERT_TRUE(reader.ReadLine(&line));
   EXPECT_EQ(line, "1,2");
   reader.Seek(mark);  // read the same line again, as fields
@@ -92,11 +97,27 @@ TEST(FieldReaderTest, LinesSeekAndLineNumbers) {
   EXPECT_EQ(reader.ReadText(), "");  // past the end: empty, no harm
 }
 
-TEST(FieldReaderTest, OverlongFieldIsCutAndReported) {
-  FieldReader reader(std::string(kMaxFieldBytes + 10, 'a') + ",b");
+TEST(FieldReaderTest, OverlongFieldIsCutAndReportedForItselfOnly) {
+  const std::string big(kMaxFieldBytes + 10, 'a');
+  FieldReader reader(big + ",b," + std::string(kMaxFieldBytes, '0') + "7,8\r\n'" + big + "\r\n9");
   EXPECT_EQ(reader.ReadText().size(), kMaxFieldBytes);
   EXPECT_TRUE(reader.overlong());
   EXPECT_EQ(reader.ReadText(), "b");
+  EXPECT_FALSE(reader.overlong());
+  // Digits past the limit are lost, so the number cannot be trusted.
+  NumberField kind = NumberField::kOk;
+  EXPECT_EQ(reader.ReadNumber(&kind), 0);
+  EXPECT_EQ(kind, NumberField::kNotANumber);
+  EXPECT_TRUE(reader.overlong());
+  EXPECT_EQ(reader.ReadNumber(&kind), 8);
+  EXPECT_EQ(kind, NumberField::kOk);
+  // A long line is cut the same way but leaves the flag alone: comment
+  // lines may be as long as they like.
+  std::string line;
+  ASSERT_TRUE(reader.ReadLine(&line));
+  EXPECT_EQ(line.size(), kMaxFieldBytes);
+  EXPECT_FALSE(reader.overlong());
+  EXPECT_EQ(reader.ReadNumber(), 9);
 }
 
 TEST(FieldReaderTest, FileLargerThanTheWindowReadsWholeAndSeeksBack) {

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "screen/field_editor.h"
 #include "screen/form_tables.h"
 #include "startup/field_reader.h"
 #include "util/fixed_text.h"
@@ -9,6 +10,8 @@
 
 namespace kel {
 namespace {
+
+constexpr std::int16_t kEscKey = 0x1B;
 
 // Reads the file in the order of its states, checking every count before
 // anything is sized by it. Translation is a second pass over what was read,
@@ -50,7 +53,7 @@ class FormFileLoader {
           break;
       }
     }
-    return CheckLanguageField();
+    return CheckLanguageField() && CheckFollowOnChains() && CheckEscapeLeavesFormOne();
   }
 
   void Translate(const TextTranslator& translate) {
@@ -70,16 +73,11 @@ class FormFileLoader {
   const std::string& error() const { return error_; }
 
  private:
+  // Only the start of a line tells a comment: a data line is not read ahead
+  // (a file of one long line would otherwise be read once per form).
   void SkipComments() {
     std::string line;
-    while (!r_.AtEnd()) {
-      const std::int64_t mark = r_.Tell();
-      (void)r_.ReadLine(&line);
-      const std::size_t first = line.find_first_not_of(" \t");
-      if (first != std::string::npos && line[first] == '\'') continue;
-      r_.Seek(mark);  // not a comment: read it again as data
-      return;
-    }
+    while (!r_.AtEnd() && r_.LineStartsWith('\'')) (void)r_.ReadLine(&line);
   }
 
   bool Fail(const std::string& what) {
@@ -193,6 +191,55 @@ class FormFileLoader {
       error_ = "field 9 of form 1 (the language) is " + std::to_string(length) +
                " characters long; it needs at least 3";
       return false;
+    }
+    return true;
+  }
+
+  // A form whose follow-on forms lead back to it would open one page inside
+  // the other on every Enter past the last field, without end.
+  bool CheckFollowOnChains() {
+    const std::int16_t count = FormTables().FormCount;
+    auto next_of = [count](std::int16_t f) -> std::int16_t {
+      const std::int16_t next = FormAt(f).FormNext;
+      return next >= 1 && next <= count ? next : 0;
+    };
+    // 0: not seen; 1: on the chain being followed; 2: its chain ends.
+    std::vector<std::uint8_t> seen(static_cast<std::size_t>(count) + 1, 0);
+    for (std::int16_t start = 1; start <= count; ++start) {
+      std::int16_t f = start;
+      while (f != 0 && seen[static_cast<std::size_t>(f)] == 0) {
+        seen[static_cast<std::size_t>(f)] = 1;
+        f = next_of(f);
+      }
+      if (f != 0 && seen[static_cast<std::size_t>(f)] == 1) {
+        error_ = "the follow-on forms of form " + std::to_string(f) + " lead back to form " +
+                 std::to_string(f);
+        return false;
+      }
+      for (f = start; f != 0 && seen[static_cast<std::size_t>(f)] == 1; f = next_of(f)) {
+        seen[static_cast<std::size_t>(f)] = 2;
+      }
+    }
+    return true;
+  }
+
+  // The operator leaves the program's dialog with Esc: on form 1 and on
+  // every follow-on page of it, Esc must end a field edit as Esc (the keys
+  // are read as the dialog reads them). Runs after CheckFollowOnChains, so
+  // the chain ends.
+  bool CheckEscapeLeavesFormOne() {
+    const std::int16_t count = FormTables().FormCount;
+    for (std::int16_t f = kLanguageForm; f >= 1 && f <= count; f = FormAt(f).FormNext) {
+      const std::string& keys = FormAt(f).FormKeys;
+      SetExitKeys("+ea", keys);
+      const int at = FindExitKey(kEscKey);
+      const bool leaves = at >= 0 && ExitKeyResultAt(at) == kEscKey;
+      SetExitKeys("-", "");
+      if (!leaves) {
+        error_ = "the keys of form " + std::to_string(f) + " (\"" + keys +
+                 "\") do not let Esc end a field edit, so the operator cannot leave the form";
+        return false;
+      }
     }
     return true;
   }

@@ -31,7 +31,11 @@
 //     all (so a damaged file can never make the program allocate without
 //     bound);
 //   - form 1 with fewer than 9 fields read, or a field 9 (the language
-//     field) shorter than 3 characters.
+//     field) shorter than 3 characters;
+//   - follow-on forms (FormNext) that lead back to a form already on the
+//     chain: the dialog would nest one page in the other without end;
+//   - form 1, or a follow-on page of it, whose FormKeys do not make Esc end
+//     a field edit as Esc: the operator could never leave the dialog.
 // The checks are made on the whole file before the first text is
 // translated, so a refused file leaves nothing written (translating creates
 // the language text file).

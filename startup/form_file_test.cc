@@ -8,6 +8,7 @@
 
 #include "gtest/gtest.h"
 #include "platform/system.h"
+#include "screen/field_editor.h"
 #include "screen/form_tables.h"
 #include "util/session_context.h"
 
@@ -137,6 +138,7 @@ TEST_F(FormFileTest, CommentsAndTrailingLinesChangeNothing) {
       SampleLines("' a comment, with \"quotes\""),
       SampleLines("   ' an indented comment"),
       SampleLines("\t'"),
+      SampleLines("' " + std::string(40000, 'c')),  // longer than any field may be
       [] {
         auto lines = SampleLines();
         lines.push_back("junk,\"after the last entry\"");
@@ -209,6 +211,13 @@ TEST_F(FormFileTest, DamagedFilesAreRefusedBeforeAnythingIsTranslated) {
       {"list number not a number", 13, "a,0,2,3,20,60,0,\"t\",5", "a lookup-list number"},
       {"overlong label", 3, "3,5,\"" + std::string(40000, 'x') + "\",0,0,0,4,0,0,\"\"",
        "a label is longer than 32767"},
+      {"overlong number", 3, "3," + std::string(40000, '0') + "5,\"x\",0,0,0,4,0,0,\"\"",
+       "line 4: a field column is not a number"},
+      {"form 1 follows itself", 1, "\"d,1b,4800,5000\",9,1",
+       "the follow-on forms of form 1 lead back to form 1"},
+      {"Esc not an exit key", 1, "\"d,4800,5000\",9,0", "the keys of form 1 (\"d,4800,5000\")"},
+      {"Esc made Enter", 1, "\"d,1b=d\",9,0", "do not let Esc end a field edit"},
+      {"no keys at all", 1, "\"\",9,0", "do not let Esc end a field edit"},
   };
   for (const Case& c : cases) {
     auto lines = SampleLines();
@@ -225,6 +234,46 @@ TEST_F(FormFileTest, DamagedFilesAreRefusedBeforeAnythingIsTranslated) {
     EXPECT_EQ(FormTables().FormCount, 0) << c.what;
     EXPECT_EQ(LanguageFieldValue(), "") << c.what;
   }
+}
+
+// Form 1 of the sample followed by a form 2 of no fields.
+std::vector<std::string> TwoForms(const std::string& next1, const std::string& keys2,
+                                  const std::string& next2) {
+  std::vector<std::string> lines = SampleLines();
+  lines[0] = "2,9";
+  lines[1] = "\"d,1b,4800,5000\",9," + next1;
+  lines.insert(lines.begin() + 12, {"\"" + keys2 + "\",0," + next2, "0,0,0,0"});
+  return lines;
+}
+
+TEST_F(FormFileTest, FollowOnChainsEndAndLetEscLeaveFormOne) {
+  struct Case {
+    std::string next1, keys2, next2;
+    std::string refusal;  // "": loads
+  };
+  const Case cases[] = {
+      {"2", "d,1B", "0", ""},
+      {"2", "1b,d", "7", ""},  // a follow-on form beyond the file: no page, no loop
+      {"0", "", "0", ""},      // form 2 is no page of form 1: its keys do not matter
+      {"-2", "", "0", ""},     // a negative follow-on is none
+      {"2", "d,1b", "1", "the follow-on forms of form 1 lead back to form 1"},
+      {"0", "d,1b", "2", "the follow-on forms of form 2 lead back to form 2"},
+      {"2", "d,4800", "0", "the keys of form 2 (\"d,4800\") do not let Esc"},
+      {"2", "1b=4f00", "0", "the keys of form 2"},
+  };
+  for (const Case& c : cases) {
+    const std::string file = Lines(TwoForms(c.next1, c.keys2, c.next2));
+    if (c.refusal.empty()) {
+      EXPECT_EQ(Load(file), FormFileStatus::kOk) << message_ << "\n" << file;
+      EXPECT_EQ(FormAt(2).FormKeys, c.keys2);
+    } else {
+      EXPECT_EQ(Load(file), FormFileStatus::kDamaged) << file;
+      EXPECT_NE(message_.find(c.refusal), std::string::npos) << message_;
+    }
+  }
+  // The check leaves the exit-key table as it found it.
+  EXPECT_EQ(FieldEditor().ExitKeyDepth, 0);
+  EXPECT_EQ(FieldEditor().ExitKeys, "");
 }
 
 TEST_F(FormFileTest, MissingAndOversizedFiles) {

@@ -109,6 +109,8 @@ damage "form 1 with fewer than 9 fields" 's/^\("d,[^"]*"\),9,0/\1,8,0/'
 damage "language field narrower than 3" 's/",3,0,0,0,0,0,"|CAT/",2,0,0,0,0,0,"|CAT/'
 damage "form count not a number" 's/^1,9\r$/one,9\r/'
 damage "form file cut short" -cut 1200
+damage "form 1 its own follow-on form" 's/^\("d,[^"]*"\),9,0/\1,9,1/'
+damage "Esc not a key of form 1" 's/^"d,1b,/"d,/'
 damage "missing form file" -missing
 cp "$WORK/form.jpn" "$form"
 
