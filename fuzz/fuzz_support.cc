@@ -54,14 +54,6 @@ void Require(bool condition, const char* what) {
   std::abort();
 }
 
-bool StrictChecks() {
-  static const bool strict = [] {
-    const char* value = std::getenv("KEL_FUZZ_STRICT");
-    return value != nullptr && std::string_view(value) == "1";
-  }();
-  return strict;
-}
-
 std::uint8_t FuzzInput::Byte() {
   if (rest_.empty()) return 0;
   const auto b = static_cast<std::uint8_t>(rest_.front());

@@ -27,10 +27,6 @@ void WriteScratchFile(std::string_view name, std::string_view bytes);
 // invariant shows up as a crash with its input kept.
 void Require(bool condition, const char* what);
 
-// True when KEL_FUZZ_STRICT=1: the targets also check what faults found by
-// fuzzing and mended on other branches must keep (scripts/run-fuzz -s).
-bool StrictChecks();
-
 // Takes one fuzz input apart from the front.
 class FuzzInput {
  public:

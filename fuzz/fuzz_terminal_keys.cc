@@ -35,10 +35,11 @@ std::vector<InputEvent> Decode(FuzzInput in) {
     const SequenceResult result =
         first ? SequenceResult::kUnknown : DecodeEscapeSequence(piece, &event, &last_button);
     if (result == SequenceResult::kEvent) {
-      if (event.kind == InputEvent::Kind::kMouse && StrictChecks()) {
+      if (event.kind == InputEvent::Kind::kMouse) {
         // A click is placed by its 1-based cell; the click code the screen
         // makes of it (column x 100 + row) must stay a positive position.
-        Require(event.row >= 1 && event.col >= 1, "a mouse event outside the screen's cells");
+        Require(event.row >= 1 && event.row <= 25 && event.col >= 1 && event.col <= 80,
+                "a mouse event outside the screen's cells");
       }
       events.push_back(event);
     } else if (result != SequenceResult::kIgnored) {
@@ -102,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t reads = 0; reads < events.size() + 8; ++reads) {
     std::int16_t key = 0, button = 0, row = 0, col = 0;
     ReadKey(&key, &button, &row, &col);
-    if (button != 0 && StrictChecks()) {
+    if (button != 0) {
       Require(row >= 1 && col >= 1, "a click outside the screen's cells");
     }
     if (key == 0 && button == 0 && con.QueuedEvents() == 0 && Keyboard().PendingKeys.empty()) {
