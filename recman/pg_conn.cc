@@ -459,6 +459,7 @@ void PgConn::Leave(PgParticipant* p) {
 
 void PgConn::EndTransaction(std::int16_t status) {
   in_txn_ = false;
+  ended_status_ = status;
   writes_ = 0;
   std::vector<PgParticipant*> ps;
   ps.swap(participants_);
@@ -468,6 +469,8 @@ void PgConn::EndTransaction(std::int16_t status) {
 std::int16_t PgConn::CommitTransaction() {
   if (!in_txn_) return lost_;
   for (PgParticipant* p : std::vector<PgParticipant*>(participants_)) p->BeforeCommit();
+  // A participant's last answers may have failed the transaction.
+  if (!in_txn_) return ended_status_ != kStatusOk ? ended_status_ : kStatusIoError;
   std::int16_t st = Query("COMMIT", {});
   if (st == kStatusOk) EndTransaction(kStatusOk);
   return st;

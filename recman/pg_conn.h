@@ -186,6 +186,7 @@ class PgConn {
   std::int16_t deferred_failure_ = 0;
   bool in_txn_ = false;
   bool txn_failed_ = false;
+  std::int16_t ended_status_ = 0;  // how the last transaction ended
   std::uint64_t txn_id_ = 0;
   std::chrono::steady_clock::time_point started_;
   int writes_ = 0;

@@ -120,6 +120,52 @@ TEST_F(ServerFailureTest, ARefusedRewriteKeptBackIsReportedAndUndoesItsWindow) {
   EXPECT_EQ(Stored("B"), R("B", '0'));
 }
 
+TEST_F(ServerFailureTest, KeyChangingRewritesAnswerDuplicatesAtOnceAndKeepTheNewestBytes) {
+  // A is rewritten without moving its key (kept back), then moved to E: the
+  // moved record must have the second bytes, not the first.
+  ASSERT_EQ(h_.Get(kOpGetEqual, Rec("A", 4)), kStatusOk);
+  ASSERT_EQ(h_.Update(R("A", '1')), kStatusOk);
+  ASSERT_EQ(h_.Update(R("E", '2')), kStatusOk);
+  // B to E: taken, refused by this very call, B unchanged.
+  ASSERT_EQ(h_.Get(kOpGetEqual, Rec("B", 4)), kStatusOk);
+  EXPECT_EQ(h_.Update(R("E", '3')), kStatusDuplicateKey);
+  // The same window reads the moved record where it went.
+  EXPECT_EQ(h_.Get(kOpGetEqual, Rec("A", 4)), kStatusKeyNotFound);
+  ASSERT_EQ(h_.Get(kOpGetEqual, Rec("E", 4)), kStatusOk);
+  EXPECT_EQ(h_.record(), R("E", '2'));
+  ASSERT_EQ(h_.Get(kOpGetLast, ""), kStatusOk);
+  EXPECT_EQ(h_.record(), R("E", '2'));
+  EXPECT_EQ(FlushRecordManager(), kStatusOk);
+  EXPECT_EQ(h_.Close(), kStatusOk);
+  EXPECT_EQ(Stored("E"), R("E", '2'));
+  EXPECT_EQ(Stored("B"), R("B", '0'));
+  EXPECT_EQ(Stored("A"), "(none)");
+  std::string report;
+  EXPECT_TRUE(testing::FileIsSound(path_, &report)) << report;
+}
+
+TEST_F(ServerFailureTest, ARefusedKeyChangingRewriteIsReportedAndUndoesItsWindow) {
+  std::string error;
+  ASSERT_TRUE(testing::RunOnTestServer(
+      "ALTER TABLE \"" + scope_->schema() + "\".kel_r1 ADD CONSTRAINT no_nines"
+      " CHECK (substring(data from 5 for 1) <> '\\x39'::bytea) NOT VALID",
+      &error))
+      << error;
+  ASSERT_EQ(h_.Get(kOpGetEqual, Rec("A", 4)), kStatusOk);
+  ASSERT_EQ(h_.Update(R("F", '1')), kStatusOk);
+  ASSERT_EQ(h_.Get(kOpGetEqual, Rec("B", 4)), kStatusOk);
+  (void)h_.Update(R("G", '9'));  // refused by the server, now or later
+  // Never a success from here on: the next answer, the commit or the Close.
+  std::int16_t next = h_.Get(kOpGetEqual, Rec("C", 4));
+  std::int16_t flushed = FlushRecordManager();
+  EXPECT_TRUE(next != kStatusOk || flushed != kStatusOk);
+  EXPECT_EQ(h_.Close(), kStatusIoError);
+  EXPECT_EQ(Stored("A"), R("A", '0'));
+  EXPECT_EQ(Stored("B"), R("B", '0'));
+  EXPECT_EQ(Stored("F"), "(none)");
+  EXPECT_EQ(Stored("G"), "(none)");
+}
+
 TEST_F(ServerFailureTest, LocksAndExclusiveOpensEndWithTheSession) {
   ASSERT_EQ(h_.Close(), kStatusOk);
   Handle ex;

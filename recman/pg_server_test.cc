@@ -1,8 +1,14 @@
-// The private server the server-backend tests run against answers.
+// The private server the server-backend tests run against answers, and the
+// server engine's rewrites that move keys give what the SQLite files give.
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "gtest/gtest.h"
+#include "recman/backend_config.h"
+#include "recman/file_spec.h"
+#include "recman/recman.h"
+#include "recman/test_util.h"
 
 #ifdef KEL_HAVE_LIBPQ
 #include <libpq-fe.h>
@@ -10,6 +16,30 @@
 
 namespace kel {
 namespace {
+
+using testing::CreateSpec;
+using testing::Handle;
+using testing::Rec;
+using testing::Segment;
+using testing::TempDir;
+
+constexpr int kLen = 20;
+
+// Key 0: bytes 1-3, unique, modifiable. Key 1: bytes 4-5, duplicates,
+// modifiable, descending. Key 2: byte 6, null key (blank), duplicates.
+CreateSpec Spec() {
+  CreateSpec s;
+  s.record_length = kLen;
+  s.keys = {{Segment{1, 3, kKeyFlagModifiable}},
+            {Segment{4, 2, kKeyFlagDuplicates | kKeyFlagModifiable | kKeyFlagDescending}},
+            {Segment{6, 1, kKeyFlagDuplicates | kKeyFlagModifiable | kKeyFlagNullAll, 0, false,
+                     ' '}}};
+  return s;
+}
+
+struct Side {
+  Handle h;
+};
 
 TEST(PgServerTest, TheTestServerAnswers) {
   const char* conninfo = std::getenv("KEL_TEST_PG");
@@ -22,6 +52,96 @@ TEST(PgServerTest, TheTestServerAnswers) {
   EXPECT_EQ(PQstatus(conn), CONNECTION_OK) << PQerrorMessage(conn);
   PQfinish(conn);
 #endif
+}
+
+// Rewrites that move keys, over many records read ahead along key 0 and
+// along the physical order: the duplicate and null keys change on every
+// record, now and then the unique key too (to a taken value: 5; to a new
+// one: the record moves along the path being read).
+TEST(PgServerTest, ALongLoopRewritingKeysGivesTheSameAnswersOnBothEngines) {
+  if (testing::TestServer().empty()) GTEST_SKIP() << "no PostgreSQL server for the tests";
+  TempDir dir;
+  const std::string path = dir.File("m.dat");
+  Side sqlite, server;
+  // A second open of the same file rewrites records the first one has read
+  // ahead but not reached yet.
+  Handle other_sqlite, other_server;
+  ASSERT_EQ(testing::CreateFile(path, Spec()), kStatusOk);
+  ASSERT_EQ(sqlite.h.Open(path), kStatusOk);
+  ASSERT_EQ(other_sqlite.Open(path), kStatusOk);
+  testing::BackendScope scope(testing::Backend::kServer, dir.path());
+  ASSERT_EQ(testing::CreateFile(path, Spec()), kStatusOk);
+  ASSERT_EQ(server.h.Open(path), kStatusOk);
+  ASSERT_EQ(other_server.Open(path), kStatusOk);
+  for (int i = 0; i < 1500; ++i) {
+    char k[8];
+    std::snprintf(k, sizeof k, "%03X", i);
+    const std::string r = Rec(std::string(k) + "xy " + std::to_string(i), kLen, '.');
+    ASSERT_EQ(sqlite.h.Insert(r), kStatusOk);
+    ASSERT_EQ(server.h.Insert(r), kStatusOk);
+  }
+  ASSERT_EQ(FlushRecordManager(), kStatusOk);
+  const char* dup_values[] = {"xx", "xy", "yz", "zz"};
+  const char* null_values[] = {" ", "p", "q"};
+  for (int pass = 0; pass < 2; ++pass) {
+    const bool physical = pass == 1;
+    std::int16_t a = physical ? sqlite.h.Step(kOpStepFirst) : sqlite.h.Get(kOpGetFirst, "", 0);
+    std::int16_t b = physical ? server.h.Step(kOpStepFirst) : server.h.Get(kOpGetFirst, "", 0);
+    int n = 0;
+    while (a == kStatusOk && n < 3000) {
+      ASSERT_EQ(b, kStatusOk) << n;
+      ASSERT_EQ(sqlite.h.record(), server.h.record()) << "pass " << pass << " record " << n;
+      std::string changed = sqlite.h.record();
+      changed.replace(3, 2, dup_values[(n + pass) % 4]);
+      changed.replace(5, 1, null_values[n % 3]);
+      if (n % 7 == 3) changed.replace(0, 3, "000");  // taken
+      if (n % 11 == 5) {
+        char k[8];
+        std::snprintf(k, sizeof k, "%c%02X", 'P' + pass, n % 256);  // new, or taken by then
+        changed.replace(0, 3, k);
+      }
+      const std::string trace = "pass " + std::to_string(pass) + " record " + std::to_string(n);
+      a = sqlite.h.Update(changed);
+      b = server.h.Update(changed);
+      ASSERT_EQ(a, b) << trace;
+      if (n % 9 == 4) {
+        std::uint32_t pa = 0, pb = 0;
+        ASSERT_EQ(sqlite.h.Position(&pa), kStatusOk);
+        ASSERT_EQ(server.h.Position(&pb), kStatusOk);
+        ASSERT_EQ(pa, pb);
+        a = other_sqlite.Direct(pa + 2);
+        b = other_server.Direct(pb + 2);
+        ASSERT_EQ(a, b) << trace;
+        if (a == kStatusOk) {
+          std::string ahead = other_sqlite.record();
+          ahead.replace(3, 2, dup_values[n % 4]);
+          ahead.replace(12, 4, "AHD" + std::to_string(pass));
+          ASSERT_EQ(other_sqlite.Update(ahead), kStatusOk) << trace;
+          ASSERT_EQ(other_server.Update(ahead), kStatusOk) << trace;
+        }
+      }
+      ++n;
+      if (n % 500 == 0) {
+        ASSERT_EQ(FlushRecordManager(), kStatusOk);
+      }
+      a = physical ? sqlite.h.Step(kOpStepNext) : sqlite.h.Get(kOpGetNext, "", 0);
+      b = physical ? server.h.Step(kOpStepNext) : server.h.Get(kOpGetNext, "", 0);
+      ASSERT_EQ(a, b) << trace;
+    }
+    for (int key : {0, 1, 2}) {
+      std::int16_t sa, sb;
+      EXPECT_EQ(testing::ReadAll(sqlite.h, key, &sa), testing::ReadAll(server.h, key, &sb));
+      EXPECT_EQ(sa, sb);
+    }
+    std::string sa, sb;
+    ASSERT_EQ(sqlite.h.Stat(&sa), kStatusOk);
+    ASSERT_EQ(server.h.Stat(&sb), kStatusOk);
+    EXPECT_EQ(sa, sb) << "pass " << pass;
+  }
+  ASSERT_EQ(other_server.Close(), kStatusOk);
+  ASSERT_EQ(server.h.Close(), kStatusOk);
+  std::string report;
+  EXPECT_TRUE(testing::FileIsSound(path, &report)) << report;
 }
 
 }  // namespace

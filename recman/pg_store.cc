@@ -169,6 +169,8 @@ void PgStore::SendPending() {
 }
 
 void PgStore::BeforeCommit() {
+  // A failure here ends the transaction: the commit reports it.
+  if (ResolveCounts() != kStatusOk) return;
   if (mode_ != Mode::kWrite || counts_serial_ != serial_) return;
   if (std::find(counts_dirty_.begin(), counts_dirty_.end(), true) == counts_dirty_.end()) return;
   const std::string bytes = CountsBytes(counts_);
@@ -182,6 +184,8 @@ void PgStore::TransactionEnded(std::int16_t status) {
     broken_ = status;
   }
   DropPrefetch();
+  for (const PendingCounts& p : pending_counts_) conn_->DropKept(p.ticket);
+  pending_counts_.clear();
   mode_ = Mode::kNone;
   writes_ = 0;
   rewrite_ids_.clear();
@@ -220,8 +224,26 @@ std::int16_t PgStore::LoadCounts() {
   return kStatusOk;
 }
 
+std::int16_t PgStore::ResolveCounts() {
+  while (!pending_counts_.empty()) {
+    PendingCounts p = std::move(pending_counts_.front());
+    pending_counts_.erase(pending_counts_.begin());
+    PgRows r;
+    // A failure ends the transaction (and drops the other questions).
+    if (std::int16_t st = conn_->TakeKept(p.ticket, &r); st != kStatusOk) return st;
+    if (r.rows() != 1 || r.columns() != static_cast<int>(p.columns.size())) return kStatusIoError;
+    for (std::size_t i = 0; i < p.columns.size(); ++i) {
+      if (r.Int8(0, static_cast<int>(i)) == 0) {
+        counts_.unique_values[p.columns[i].first] += p.columns[i].second;
+      }
+    }
+  }
+  return kStatusOk;
+}
+
 std::int16_t PgStore::Counts(FileCounts* out) {
   if (std::int16_t st = LoadCounts(); st != kStatusOk) return st;
+  if (std::int16_t st = ResolveCounts(); st != kStatusOk) return st;
   *out = counts_;
   return kStatusOk;
 }
@@ -525,19 +547,62 @@ std::int16_t PgStore::Update(std::int64_t id, const std::string& old_record,
     c.new_null = !EncodeRecordKey(spec_, def, record, &c.new_enc);
     if (c.old_null == c.new_null && c.old_enc == c.new_enc) continue;  // equal once folded
     if (!def.modifiable) return kStatusKeyNotModifiable;
-    bool e = false;
-    if (!c.new_null) {
-      if (std::int16_t st = KeyValueExists(c.key, c.new_enc, id, &e); st != kStatusOk) return st;
-      // Checked here, under the file's write lock: a unique index failing
-      // the statement would end the whole transaction.
-      if (e && !def.duplicates) return kStatusDuplicateKey;
-      c.new_shared = e;
-    }
-    if (def.duplicates && !c.old_null) {
-      if (std::int16_t st = KeyValueExists(c.key, c.old_enc, id, &e); st != kStatusOk) return st;
-      c.old_shared = e;
-    }
     changes.push_back(std::move(c));
+  }
+  bool counted_later = false;
+  if (!changes.empty()) {
+    // One question for every changed key: is the new value taken by another
+    // record, is the old one still held by another (for the counts). Asked
+    // under the file's write lock, so that the answer holds until the
+    // commit; a unique index failing the rewrite would end the transaction.
+    std::string sql = "SELECT ";
+    std::vector<PgParam> params = {PgParam::Int8(id)};
+    auto ask = [&](int key, const std::string& enc) {
+      if (params.size() > 1) sql += ", ";
+      params.push_back(PgParam::Bytes(enc));
+      sql += "EXISTS (SELECT 1 FROM " + table_ + " WHERE " + KeyName(key) + " = $" +
+             std::to_string(params.size()) + " AND id <> $1)";
+    };
+    for (const Change& c : changes) {
+      if (!c.new_null) ask(c.key, c.new_enc);
+      if (spec_.keys[c.key].duplicates && !c.old_null) ask(c.key, c.old_enc);
+    }
+    bool unique_changes = false;
+    for (const Change& c : changes) {
+      unique_changes = unique_changes || !spec_.keys[c.key].duplicates;
+    }
+    if (params.size() > 1 && !unique_changes) {
+      // Only the counts need the answers: they are taken when the counts are
+      // (Stat, the commit). The question goes before the rewrite and sees
+      // what it would see now.
+      PendingCounts pending;
+      for (const Change& c : changes) {
+        if (!c.new_null) pending.columns.push_back({c.key, +1});
+        if (!c.old_null) pending.columns.push_back({c.key, -1});
+        counts_dirty_[c.key + 1] = true;
+      }
+      pending.ticket = conn_->DeferKept(sql, params);
+      pending_counts_.push_back(std::move(pending));
+      counted_later = true;
+    } else if (params.size() > 1) {
+      // Kept-back rewrites change no key: the answers do not depend on them.
+      PgRows r;
+      if (std::int16_t st = conn_->Query(sql, params, &r, /*send_pending=*/false);
+          st != kStatusOk) {
+        return st;
+      }
+      if (r.rows() != 1 || r.columns() != static_cast<int>(params.size() - 1)) {
+        return kStatusIoError;
+      }
+      int col = 0;
+      for (Change& c : changes) {
+        if (!c.new_null) {
+          c.new_shared = r.Int8(0, col++) != 0;
+          if (c.new_shared && !spec_.keys[c.key].duplicates) return kStatusDuplicateKey;
+        }
+        if (spec_.keys[c.key].duplicates && !c.old_null) c.old_shared = r.Int8(0, col++) != 0;
+      }
+    }
   }
   std::vector<PgParam> params;
   params.push_back(PgParam::Bytes(record, spec_.record_length));
@@ -568,11 +633,27 @@ std::int16_t PgStore::Update(std::int64_t id, const std::string& old_record,
       params.push_back(changes[i].new_null ? PgParam::Null() : PgParam::Bytes(changes[i].new_enc));
     }
     sql += " WHERE id = $2";
-    PgRows r;
-    if (std::int16_t st = conn_->Query(sql, params, &r); st != kStatusOk) return st;
-    if (r.Affected() != 1) return kStatusInvalidRecordAddress;
-    ForgetAhead();
+    // An older rewrite of the record kept back must reach the server first.
+    if (rewrite_index_.count(id) > 0) SendPending();
+    // The record exists and no unique key refuses the new values (both hold
+    // under the write lock): like the rewrites kept back, the statement is
+    // sent without waiting, and a failure nobody expects fails the
+    // transaction and is reported by the next answer or the commit.
+    conn_->Defer(sql, params);
+    // Rows read ahead before the statement left have the old bytes; along a
+    // changed key they may also stand in the wrong place.
+    DropPrefetch();
+    bool path_moved = false;
+    for (const Change& c : changes) path_moved = path_moved || c.key == ahead_.path;
+    if (path_moved) {
+      ForgetAhead();
+    } else if (ahead_.path != -2) {
+      for (Row& r : ahead_.rows) {
+        if (r.id == id) r.data.assign(reinterpret_cast<const char*>(record), spec_.record_length);
+      }
+    }
     for (const Change& c : changes) {
+      if (counted_later) break;
       std::int64_t& u = counts_.unique_values[c.key];
       if (!c.old_null && !c.old_shared) --u;
       if (!c.new_null && !c.new_shared) ++u;

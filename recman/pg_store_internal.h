@@ -89,6 +89,8 @@ class PgStore final : public Store, public PgParticipant {
   void Wrote();
   void ForgetAhead();
   std::int16_t LoadCounts();
+  // Applies the answers of the count questions sent without waiting.
+  std::int16_t ResolveCounts();
   std::int16_t RowsFrom(const PgRows& r, std::vector<Row>* rows);
   std::int16_t One(const std::string& sql, const std::vector<PgParam>& params, std::int16_t none,
                    Row* row);
@@ -138,6 +140,15 @@ class PgStore final : public Store, public PgParticipant {
   std::vector<std::int64_t> rewrite_ids_;
   std::string rewrite_data_;
   std::map<std::int64_t, std::size_t> rewrite_index_;
+  // Rewrites moving only keys with duplicates send their question (is the
+  // new value already there, is the old one still there) without waiting:
+  // per question, its ticket and, per answer column, the key and the change
+  // of its count of values when the answer is no.
+  struct PendingCounts {
+    std::uint64_t ticket = 0;
+    std::vector<std::pair<int, int>> columns;
+  };
+  std::vector<PendingCounts> pending_counts_;
 };
 
 // Opens the store of the file `name` of `schema` (the caller's reference to
