@@ -167,7 +167,11 @@ probe_keypad() {
 }
 
 for term in tmux-256color xterm-256color screen-256color xterm screen linux; do
-  e2e_run keys 80 25 "$term" "$BIN"
+  # Under TERM=linux ncurses reaches for the console's mouse server (GPM),
+  # which no pane has, and the GPM library it loads for that leaves an
+  # allocation behind that the sanitizer build reports; the pane's mouse is
+  # xterm's in any case.
+  e2e_run keys 80 25 "$term" "$BIN" NCURSES_GPM_TERMS=
   if e2e_wait_for keys "Ready." >/dev/null; then
     probe_keypad "$term"
     # Leave as an operator does, so that nothing is left behind.
