@@ -1,6 +1,6 @@
 // Dictionaries ("ddf\NAME.xdf") and the Create buffers they hold. The first
 // input byte says whether the rest is a dictionary or a bare Create buffer.
-// An accepted specification must survive being written back: its Create
+// An accepted file layout must survive being written back: its Create
 // buffer parses to the same buffer again, and its Stat layout can be built;
 // the record manager must create a file from it.
 #include <algorithm>

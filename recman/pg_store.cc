@@ -477,17 +477,7 @@ void PgStore::ForgetAhead() {
 std::int16_t PgStore::Insert(std::uint8_t* record, std::int64_t* id) {
   if (std::int16_t st = LoadCounts(); st != kStatusOk) return st;
   const std::size_t n = spec_.keys.size();
-  for (std::size_t k = 0; k < n; ++k) {
-    const KeyDef& def = spec_.keys[k];
-    if (!def.autoincrement || RecordIntegerKey(def, record) != 0) continue;
-    Row last;
-    bool desc = def.segments.front().descending;
-    std::int16_t st =
-        Seek(static_cast<int>(k), desc ? SeekMode::kFirst : SeekMode::kLast, std::string(), &last);
-    if (st != kStatusOk && st != kStatusEndOfFile) return st;
-    std::int64_t highest = st == kStatusOk ? DecodeIntegerKey(def, last.key) : 0;
-    StoreIntegerKey(def, highest < 0 ? 1 : highest + 1, record);
-  }
+  if (std::int16_t st = AssignAutoincrementValues(record); st != kStatusOk) return st;
   std::vector<std::string> enc(n);
   std::vector<char> is_null(n), existed(n);
   for (std::size_t k = 0; k < n; ++k) {

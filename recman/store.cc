@@ -34,6 +34,21 @@ void Store::BusyFlush(Store* except) {
   if (g_busy_flush != nullptr) g_busy_flush(except);
 }
 
+std::int16_t Store::AssignAutoincrementValues(std::uint8_t* record) {
+  for (std::size_t k = 0; k < spec_.keys.size(); ++k) {
+    const KeyDef& def = spec_.keys[k];
+    if (!def.autoincrement || RecordIntegerKey(def, record) != 0) continue;
+    Row last;
+    bool desc = def.segments.front().descending;
+    std::int16_t st =
+        Seek(static_cast<int>(k), desc ? SeekMode::kFirst : SeekMode::kLast, std::string(), &last);
+    if (st != kStatusOk && st != kStatusEndOfFile) return st;
+    std::int64_t highest = st == kStatusOk ? DecodeIntegerKey(def, last.key) : 0;
+    StoreIntegerKey(def, highest < 0 ? 1 : highest + 1, record);
+  }
+  return kStatusOk;
+}
+
 std::int16_t Store::CheckRewriteRange(int offset, std::size_t size) const {
   const int end = offset + static_cast<int>(size);
   if (offset < 0 || end > spec_.record_length) return kStatusInvalidKeyPosition;
@@ -341,17 +356,7 @@ std::int16_t SqliteStore::NextId(std::int64_t* id) {
 std::int16_t SqliteStore::Insert(std::uint8_t* record, std::int64_t* id) {
   if (std::int16_t st = LoadCounts(); st != kStatusOk) return st;
   const std::size_t n = spec_.keys.size();
-  for (std::size_t k = 0; k < n; ++k) {
-    const KeyDef& def = spec_.keys[k];
-    if (!def.autoincrement || RecordIntegerKey(def, record) != 0) continue;
-    Row last;
-    bool desc = def.segments.front().descending;
-    std::int16_t st =
-        Seek(static_cast<int>(k), desc ? SeekMode::kFirst : SeekMode::kLast, std::string(), &last);
-    if (st != kStatusOk && st != kStatusEndOfFile) return st;
-    std::int64_t highest = st == kStatusOk ? DecodeIntegerKey(def, last.key) : 0;
-    StoreIntegerKey(def, highest < 0 ? 1 : highest + 1, record);
-  }
+  if (std::int16_t st = AssignAutoincrementValues(record); st != kStatusOk) return st;
   std::vector<std::string> enc(n);
   std::vector<char> is_null(n), existed(n);
   for (std::size_t k = 0; k < n; ++k) {

@@ -169,6 +169,10 @@ class Store {
   Store() = default;
   // 27 when [offset, offset + size) leaves the record or touches a key.
   std::int16_t CheckRewriteRange(int offset, std::size_t size) const;
+  // Gives every autoincrement key holding 0 in `record` the highest value of
+  // that key + 1 (1 on an empty key), written into `record`, as both
+  // engines' Insert does.
+  std::int16_t AssignAutoincrementValues(std::uint8_t* record);
 
   std::string path_;
   FileSpec spec_;
