@@ -20,22 +20,11 @@ namespace {
 using testing::CreateSpec;
 using testing::Handle;
 using testing::Rec;
-using testing::Segment;
 using testing::TempDir;
 
-constexpr int kLen = 20;
+constexpr int kLen = testing::kParityRecordLength;
 
-// Key 0: bytes 1-3, unique, modifiable. Key 1: bytes 4-5, duplicates,
-// modifiable, descending. Key 2: byte 6, null key (blank), duplicates.
-CreateSpec Spec() {
-  CreateSpec s;
-  s.record_length = kLen;
-  s.keys = {{Segment{1, 3, kKeyFlagModifiable}},
-            {Segment{4, 2, kKeyFlagDuplicates | kKeyFlagModifiable | kKeyFlagDescending}},
-            {Segment{6, 1, kKeyFlagDuplicates | kKeyFlagModifiable | kKeyFlagNullAll, 0, false,
-                     ' '}}};
-  return s;
-}
+CreateSpec Spec() { return testing::ParitySpec(); }
 
 struct Side {
   Handle h;

@@ -209,6 +209,16 @@ std::vector<std::string> ReadAllBackwards(Handle& h, int key_number, std::int16_
   return out;
 }
 
+CreateSpec ParitySpec() {
+  CreateSpec s;
+  s.record_length = kParityRecordLength;
+  s.keys = {{Segment{1, 3, kKeyFlagModifiable}},
+            {Segment{4, 2, kKeyFlagDuplicates | kKeyFlagModifiable | kKeyFlagDescending}},
+            {Segment{6, 1, kKeyFlagDuplicates | kKeyFlagModifiable | kKeyFlagNullAll, 0, false,
+                     ' '}}};
+  return s;
+}
+
 std::string Rec(const std::string& text, int length, char fill) {
   std::string r = text.substr(0, static_cast<std::size_t>(length));
   r.resize(static_cast<std::size_t>(length), fill);

@@ -102,6 +102,13 @@ std::vector<std::string> ReadAllBackwards(Handle& h, int key_number, std::int16_
 // A record of `length` bytes: `text` at offset 0, then `fill`.
 std::string Rec(const std::string& text, int length, char fill = ' ');
 
+// The file that the tests comparing both engines use: records of
+// kParityRecordLength bytes. Key 0: bytes 1-3, unique, modifiable. Key 1:
+// bytes 4-5, duplicates, modifiable, descending. Key 2: byte 6, null key
+// (blank), duplicates.
+inline constexpr int kParityRecordLength = 20;
+CreateSpec ParitySpec();
+
 // Little-endian bytes of an integer.
 std::string Le(std::int64_t value, int bytes);
 
