@@ -116,7 +116,11 @@ FileResult ResultFromErrno(int err) {
 
 }  // namespace
 
-std::string MapPath(std::string_view system_path) {
+namespace {
+
+// The path as written, in this machine's characters and separators, before
+// any correction of letter case.
+std::string LiteralPath(std::string_view system_path) {
   std::string path = Cp850ToUtf8(system_path);
   for (char& c : path) {
     if (c == '\\') c = '/';
@@ -127,6 +131,13 @@ std::string MapPath(std::string_view system_path) {
     path.erase(0, 2);
     if (path.empty() || path[0] != '/') path.insert(path.begin(), '/');
   }
+  return path;
+}
+
+}  // namespace
+
+std::string MapPath(std::string_view system_path) {
+  std::string path = LiteralPath(system_path);
   if (path.empty() || NativeExists(path)) return path;
 
   // Resolve component by component, without regard to case.
@@ -307,21 +318,30 @@ bool File::Sync() { return fd_ >= 0 && ::fdatasync(fd_) == 0; }
 FileResult OpenFile(std::string_view system_path, FileAccess access, FileShare share,
                     File* file) {
   file->Close();
-  std::string native = MapPath(system_path);
-  if (native.empty()) return FileResult::kNotFound;
   int flags = OpenFlags(access);
   short lock_type = share == FileShare::kNotShared ? F_WRLCK : F_RDLCK;
   // A write lock needs a descriptor open for writing: a not-shared read opens
   // for reading and writing, and falls back to a read lock on a read-only file.
   if (access == FileAccess::kRead && share == FileShare::kNotShared) flags = O_RDWR;
-  int fd = ::open(native.c_str(), flags | O_CLOEXEC, 0666);
-  if (fd < 0 && errno == EACCES && flags == O_RDWR && access == FileAccess::kRead) {
-    fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
-    lock_type = F_RDLCK;
+  // The path as written usually names the file (a line appended to a log
+  // file opens it for every line): an open that creates nothing finds it
+  // without the look for its letter case first. Anything else goes the
+  // long way, which also creates what is missing.
+  const std::string literal = LiteralPath(system_path);
+  int fd = literal.empty() ? -1 : ::open(literal.c_str(), (flags & ~O_CREAT) | O_CLOEXEC);
+  if (fd < 0) {
+    std::string native = MapPath(system_path);
+    if (native.empty()) return FileResult::kNotFound;
+    fd = ::open(native.c_str(), flags | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EACCES && flags == O_RDWR && access == FileAccess::kRead) {
+      fd = ::open(native.c_str(), O_RDONLY | O_CLOEXEC);
+      lock_type = F_RDLCK;
+    }
+    if (fd < 0) return ResultFromErrno(errno);
   }
-  if (fd < 0) return ResultFromErrno(errno);
+  // Only a read-only open can succeed on a folder.
   struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if ((flags & O_ACCMODE) == O_RDONLY && ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
     ::close(fd);
     return FileResult::kDenied;
   }

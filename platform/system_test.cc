@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "gtest/gtest.h"
@@ -94,6 +95,44 @@ TEST_F(TempDirTest, ReadWriteAppendAndRename) {
   EXPECT_FALSE(FileExists(path));
   EXPECT_TRUE(DeleteFile(dir_ + "\\OLD.LOG"));
   EXPECT_FALSE(DeleteFile(dir_ + "\\old.log"));
+}
+
+// Each way into OpenFile: the name as written, the name in another letter
+// case (found, never created beside it), a missing file, a folder.
+TEST_F(TempDirTest, OpensFindTheFileWhateverTheCaseAndNeverOpenAFolder) {
+  File f;
+  ASSERT_EQ(OpenFile(dir_ + "\\db.log", FileAccess::kAppend, FileShare::kShared, &f),
+            FileResult::kOk);
+  ASSERT_TRUE(f.Append("1\r\n"));
+  f.Close();
+  for (const char* name : {"\\db.log", "\\DB.LOG", "\\Db.Log"}) {
+    ASSERT_EQ(OpenFile(dir_ + name, FileAccess::kAppend, FileShare::kShared, &f), FileResult::kOk)
+        << name;
+    ASSERT_TRUE(f.Append("2\r\n"));
+    f.Close();
+  }
+  std::string bytes;
+  ASSERT_TRUE(ReadWholeFile(dir_ + "\\db.log", &bytes));
+  EXPECT_EQ(bytes, "1\r\n2\r\n2\r\n2\r\n");
+  int logs = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_)) logs += entry.is_regular_file();
+  EXPECT_EQ(logs, 1);
+  // A file truncated through another case is the same file.
+  ASSERT_EQ(OpenFile(dir_ + "\\DB.log", FileAccess::kWriteTruncate, FileShare::kShared, &f),
+            FileResult::kOk);
+  f.Close();
+  ASSERT_TRUE(ReadWholeFile(dir_ + "\\db.log", &bytes));
+  EXPECT_EQ(bytes, "");
+
+  ASSERT_TRUE(MakeDirectory(dir_ + "/Carpeta"));
+  EXPECT_EQ(OpenFile(dir_ + "\\carpeta", FileAccess::kRead, FileShare::kShared, &f),
+            FileResult::kDenied);
+  EXPECT_EQ(OpenFile(dir_ + "\\Carpeta", FileAccess::kRead, FileShare::kShared, &f),
+            FileResult::kDenied);
+  EXPECT_NE(OpenFile(dir_ + "\\Carpeta", FileAccess::kAppend, FileShare::kShared, &f),
+            FileResult::kOk);
+  EXPECT_NE(OpenFile(dir_ + "\\Carpeta", FileAccess::kRead, FileShare::kNotShared, &f),
+            FileResult::kOk);
 }
 
 TEST_F(TempDirTest, RangeLocksExcludeOtherOpensUntilReleased) {
