@@ -53,6 +53,16 @@ class ServerFailureTest : public ::testing::Test {
         &error))
         << error;
   }
+  // An administrator's constraint: the server refuses records whose fifth
+  // byte is '9'.
+  void RefuseNinesInTheFifthByte() {
+    std::string error;
+    ASSERT_TRUE(testing::RunOnTestServer(
+        "ALTER TABLE \"" + scope_->schema() + "\".kel_r1 ADD CONSTRAINT no_nines"
+        " CHECK (substring(data from 5 for 1) <> '\\x39'::bytea) NOT VALID",
+        &error))
+        << error;
+  }
   // What a fresh session finds under key `k`.
   std::string Stored(const std::string& k) {
     Handle h;
@@ -98,14 +108,8 @@ TEST_F(ServerFailureTest, ACommitOnALostSessionIsAFailure) {
 }
 
 TEST_F(ServerFailureTest, ARefusedRewriteKeptBackIsReportedAndUndoesItsWindow) {
-  // The server refuses records whose fifth byte is '9' (an administrator's
-  // constraint): the rewrite is only sent with the next statement.
-  std::string error;
-  ASSERT_TRUE(testing::RunOnTestServer(
-      "ALTER TABLE \"" + scope_->schema() + "\".kel_r1 ADD CONSTRAINT no_nines"
-      " CHECK (substring(data from 5 for 1) <> '\\x39'::bytea) NOT VALID",
-      &error))
-      << error;
+  // The rewrite the server refuses is only sent with the next statement.
+  ASSERT_NO_FATAL_FAILURE(RefuseNinesInTheFifthByte());
   ASSERT_EQ(h_.Get(kOpGetEqual, Rec("A", 4)), kStatusOk);
   ASSERT_EQ(h_.Update(R("A", '1')), kStatusOk);
   ASSERT_EQ(h_.Get(kOpGetEqual, Rec("B", 4)), kStatusOk);
@@ -145,12 +149,7 @@ TEST_F(ServerFailureTest, KeyChangingRewritesAnswerDuplicatesAtOnceAndKeepTheNew
 }
 
 TEST_F(ServerFailureTest, ARefusedKeyChangingRewriteIsReportedAndUndoesItsWindow) {
-  std::string error;
-  ASSERT_TRUE(testing::RunOnTestServer(
-      "ALTER TABLE \"" + scope_->schema() + "\".kel_r1 ADD CONSTRAINT no_nines"
-      " CHECK (substring(data from 5 for 1) <> '\\x39'::bytea) NOT VALID",
-      &error))
-      << error;
+  ASSERT_NO_FATAL_FAILURE(RefuseNinesInTheFifthByte());
   ASSERT_EQ(h_.Get(kOpGetEqual, Rec("A", 4)), kStatusOk);
   ASSERT_EQ(h_.Update(R("F", '1')), kStatusOk);
   ASSERT_EQ(h_.Get(kOpGetEqual, Rec("B", 4)), kStatusOk);
