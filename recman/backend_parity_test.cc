@@ -59,7 +59,7 @@ TEST(BackendParityTest, ARandomStreamGivesTheSameAnswersOnBothEngines) {
   // the transaction that freed it.
   Store::SetCommitWindowForTesting(std::chrono::hours(1));
   struct Restore {
-    ~Restore() { Store::SetCommitWindowForTesting(std::chrono::milliseconds(20)); }
+    ~Restore() { Store::ResetCommitWindowForTesting(); }
   } restore;
   // KEL_PARITY_SEED explores other streams.
   const char* seed = std::getenv("KEL_PARITY_SEED");

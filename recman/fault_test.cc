@@ -71,7 +71,7 @@ class FaultTest : public ::testing::Test {
   void TearDown() override {
     testing::ArmFault(FaultKind::kWrite, 0, false);
     Store::SetVfsForTesting(nullptr);
-    Store::SetCommitWindowForTesting(std::chrono::milliseconds(20));
+    Store::ResetCommitWindowForTesting();
   }
 
   // The work: two commits' worth of changes. Returns the expected contents

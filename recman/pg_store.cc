@@ -78,7 +78,7 @@ std::int16_t PgStore::broken() const {
 }
 
 bool PgStore::TransactionExpired(std::chrono::steady_clock::time_point now) const {
-  return mode_ != Mode::kNone && now - conn_->started() >= CommitWindow();
+  return mode_ != Mode::kNone && now - conn_->started() >= ServerCommitWindow();
 }
 
 void PgStore::Joined() {
@@ -91,7 +91,7 @@ void PgStore::Joined() {
 std::int16_t PgStore::Begin(bool write) {
   if (std::int16_t st = broken(); st != kStatusOk) return st;
   if (conn_->InTransaction() &&
-      (std::chrono::steady_clock::now() - conn_->started() >= CommitWindow() ||
+      (std::chrono::steady_clock::now() - conn_->started() >= ServerCommitWindow() ||
        conn_->writes() >= kMaxWritesPerTransaction)) {
     if (std::int16_t st = conn_->CommitTransaction(); st != kStatusOk) return st;
   }

@@ -67,10 +67,14 @@ class Store {
   // The SQLite VFS that new connections use (nullptr: the default). Tests
   // install a fault-injecting one.
   static void SetVfsForTesting(const char* vfs_name);
-  // The commit window (20 ms unless a test sets another, so that commits
-  // happen exactly where it asks for them). Both engines use it.
+  // The commit windows: 20 ms for SQLite files, 40 ms on a server, where
+  // each commit also waits for the server's log flush. A test may set one
+  // window for both, so that commits happen exactly where it asks for them,
+  // and reset them afterwards.
   static void SetCommitWindowForTesting(std::chrono::milliseconds window);
+  static void ResetCommitWindowForTesting();
   static std::chrono::milliseconds CommitWindow();
+  static std::chrono::milliseconds ServerCommitWindow();
   // Called when a write must wait for another process: commits the pending
   // work of every other store of this process, so that two processes never
   // wait on each other's open transactions.
