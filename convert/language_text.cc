@@ -25,7 +25,7 @@ std::string Translate(std::string_view text) {
   }
   const std::string path = LanguageTextPath();
   std::string result(text);
-  {
+  if (LanguageText().CreateMissingFile) {
     // A missing file is created empty, so the installation shows where its
     // translations belong.
     File create;

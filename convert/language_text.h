@@ -30,6 +30,10 @@ struct LanguageTextState {
   // Base name of the language text file; empty until the first Translate
   // that needs the file sets it to `ProgramName`.
   std::string LanguageFileName;
+  // false in a run that must write nothing (the census, the command line's
+  // help): a missing file is then left missing, and every text stays in
+  // Catalan.
+  bool CreateMissingFile = true;
 };
 
 LanguageTextState& LanguageText();
@@ -41,7 +45,8 @@ std::string LanguageTextPath();
 
 // The session-language version of the Catalan program text `text`:
 // - with `SessionLanguage` "CAT" the text itself; the file is not touched;
-// - otherwise the file is first created empty when it does not exist, then
+// - otherwise the file is first created empty when it does not exist
+//   (unless `CreateMissingFile` is false), then
 //   scanned from the start: the first record whose Catalan text equals
 //   `text` byte for byte (letter case and blanks included) gives its
 //   Spanish text for "SPA", its Galician-Portuguese text for "GLG", its

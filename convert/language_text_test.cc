@@ -110,6 +110,17 @@ TEST_F(LanguageTextTest, MissingFileIsCreatedEmptyAndTheNameKept) {
   EXPECT_EQ(LanguageTextPath(), root_ + "LOCALE\\TAVIRENO.LNG");
 }
 
+// A run that must write nothing leaves a missing file missing and still
+// reads an existing one.
+TEST_F(LanguageTextTest, ARunThatWritesNothingCreatesNoFile) {
+  LanguageText().CreateMissingFile = false;
+  fs::create_directories(root_ + "LOCALE");
+  EXPECT_EQ(In("SPA", "Sortir"), "Sortir");
+  EXPECT_FALSE(fs::exists(FilePath()));
+  WriteFile(kFile);
+  EXPECT_EQ(In("OCI", "Sortir"), "Gessir");
+}
+
 TEST_F(LanguageTextTest, WithoutTheDirectoryTextsStayCatalan) {
   EXPECT_EQ(In("SPA", "Sortir"), "Sortir");
   EXPECT_FALSE(fs::exists(root_ + "LOCALE"));

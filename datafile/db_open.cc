@@ -94,10 +94,16 @@ std::int16_t CreateFromDictionary(std::string_view logical_name, PathKey* path) 
   return st;
 }
 
-// The record manager's Open, with the 85 wait and the creation of a missing
-// file.
-std::int16_t OpenPhysical(OpenFileEntry* e, std::string_view logical_name,
-                          const std::string& path) {
+// How an open treats a missing file, and the open mode it asks for.
+struct OpenWay {
+  bool create_missing = true;
+  std::int8_t mode = kOpenNormal;
+};
+
+// The record manager's Open, with the 85 wait and (when `way` says so) the
+// creation of a missing file.
+std::int16_t OpenPhysical(OpenFileEntry* e, std::string_view logical_name, const std::string& path,
+                          OpenWay way) {
   const std::string owner = OwnerName();
   for (;;) {
     TransferBuffers& t = Transfer();
@@ -105,12 +111,12 @@ std::int16_t OpenPhysical(OpenFileEntry* e, std::string_view logical_name,
     std::memcpy(t.data, owner.c_str(), owner.size() + 1);
     std::uint32_t data_length = static_cast<std::uint32_t>(owner.size() + 1);
     std::int16_t st = RecordManager()(kOpOpen, e->PositionBlock, t.data, &data_length, key.data(),
-                                      key.length(), kOpenNormal);
+                                      key.length(), way.mode);
     if (st == kStatusFileInUse) {
       CurrentEnv().SleepMillis(kLockedFilePauseMillis);
       continue;
     }
-    if (st == kStatusFileNotFound) {
+    if (st == kStatusFileNotFound && way.create_missing) {
       st = CreateFromDictionary(logical_name, &key);
       if (st == kStatusOk) continue;
     }
@@ -187,7 +193,7 @@ namespace {
 // status with the entry free again (and `*index` 0), for the caller to end
 // the program or not.
 std::int16_t OpenEntry(std::int16_t file_number, std::string_view logical_name, void* record_area,
-                       std::size_t area_size) {
+                       std::size_t area_size, OpenWay way = OpenWay()) {
   const std::int16_t slot = DbSlot(file_number);
   if (slot > 0) return kStatusAlreadyOpen;
   if (slot == 0) return kStatusTableFull;
@@ -198,7 +204,7 @@ std::int16_t OpenEntry(std::int16_t file_number, std::string_view logical_name, 
   e.RecordAddress = static_cast<std::uint8_t*>(record_area);
   e.RecordCapacity = record_area != nullptr ? area_size : 0;
 
-  std::int16_t st = OpenPhysical(&e, logical_name, PhysicalPath(logical_name));
+  std::int16_t st = OpenPhysical(&e, logical_name, PhysicalPath(logical_name), way);
   if (st == kStatusOk) {
     std::int16_t key_length = 0;
     std::int32_t record_length = 0;
@@ -234,6 +240,14 @@ void DbOpen(std::int16_t file_number, std::string_view logical_name, void* recor
 void DbOpenIfPossible(std::int16_t file_number, std::string_view logical_name, void* record_area,
                       std::size_t area_size, std::int16_t* status) {
   *status = OpenEntry(file_number, logical_name, record_area, area_size);
+}
+
+void DbOpenExisting(std::int16_t file_number, std::string_view logical_name, void* record_area,
+                    std::size_t area_size, std::int16_t* status) {
+  OpenWay way;
+  way.create_missing = false;
+  way.mode = kOpenReadOnly;
+  *status = OpenEntry(file_number, logical_name, record_area, area_size, way);
 }
 
 void DbClose(std::int16_t file_number, std::int16_t* status) {

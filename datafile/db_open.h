@@ -90,6 +90,15 @@ void DbOpen(std::int16_t file_number, std::string_view logical_name, void* recor
 void DbOpenIfPossible(std::int16_t file_number, std::string_view logical_name, void* record_area,
                       std::size_t area_size, std::int16_t* status);
 
+// An open that changes nothing, for a program that only reads: the file is
+// opened read-only (the record manager refuses every write through it with
+// 46), a missing file gives 12 and nothing is created (neither the file nor
+// an empty dictionary), and any status other than 0, 1002 and 1003 is
+// returned with the entry free and nothing shown. A file that another
+// program holds exclusively (85) is waited for as DbOpen waits.
+void DbOpenExisting(std::int16_t file_number, std::string_view logical_name, void* record_area,
+                    std::size_t area_size, std::int16_t* status);
+
 // Closes the file and frees its entry. *status: 3 when the number is not
 // open, else the Close status. The record manager closes the open whatever
 // it reports, so the entry is freed on every status: a non-zero one (2 or

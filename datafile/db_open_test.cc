@@ -260,6 +260,46 @@ TEST_F(DbOpenTest, AFailingCloseOrResetFreesTheEntryForANewOpen) {
   }
 }
 
+// A program that only reads must leave the installation as it found it: a
+// missing file (with or without a dictionary) is reported, not created, and
+// no empty dictionary appears; an existing file opens read-only, so even a
+// stray Update cannot reach it.
+TEST_F(DbOpenTest, AnOpenOfAnExistingFileCreatesNothingAndWritesNothing) {
+  const std::string dictionary = SampleSpec(20).Bytes();
+  WriteDictionary("WithDictionary",
+                  std::string(1, static_cast<char>(dictionary.size())) + '\0' + dictionary);
+  struct Case {
+    const char* name;
+    std::int16_t status;
+  } cases[] = {{"WithDictionary", kStatusFileNotFound}, {"NoDictionary", kStatusFileNotFound}};
+  for (const Case& c : cases) {
+    Recorder rec;
+    std::int16_t st = -1;
+    DbOpenExisting(3, root() + c.name, area_, sizeof area_, &st);
+    EXPECT_EQ(st, c.status) << c.name;
+    EXPECT_EQ(rec.Operations(), (std::vector<int>{0})) << c.name << ": no Create";
+    EXPECT_LT(DbSlot(3), 1) << c.name << ": the entry is free again";
+    EXPECT_FALSE(FileExists(root() + c.name + ".dat")) << c.name;
+  }
+  EXPECT_FALSE(FileExists(root() + "ddf\\NoDictionary.xdf")) << "no empty dictionary left behind";
+  EXPECT_TRUE(ExitCodes().empty()) << "no open failure";
+
+  ASSERT_EQ(CreateFile(root() + "T.dat", SampleSpec()), kStatusOk);
+  Insert(root() + "T.dat", {Rec("AAA", 12)});
+  Recorder rec;
+  std::int16_t st = -1;
+  DbOpenExisting(4, root() + "T", area_, sizeof area_, &st);
+  ASSERT_EQ(st, kStatusOk);
+  EXPECT_EQ(rec.calls()[0].key_number, kOpenReadOnly);
+  DbFind(4, 0, "", 1, &st);
+  ASSERT_EQ(st, kStatusOk);
+  area_[5] = 'X';
+  DbUpdate(4, &st);
+  EXPECT_EQ(st, kStatusAccessDenied);
+  DbClose(4, &st);
+  EXPECT_EQ(st, kStatusOk);
+}
+
 TEST_F(DbOpenTest, MessagesInFourLanguagesAreCodePage850Bytes) {
   struct Case {
     const char* language;

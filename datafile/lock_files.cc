@@ -350,6 +350,33 @@ std::int16_t LockRequest(std::string_view name, std::string_view type, std::stri
 
 std::int16_t LockFile(std::string_view name) { return LockRequest(name, "F", "", ""); }
 
+bool WholeFileLockHolder(std::string_view name, std::string* holder) {
+  holder->clear();
+  const std::string path =
+      Session().InstallRoot + kLockDirectoryName + "\\" + std::string(TrimRight(name)) + ".lck";
+  File f;
+  for (;;) {
+    const FileResult r = OpenFile(path, FileAccess::kRead, FileShare::kShared, &f);
+    if (r == FileResult::kOk) break;
+    // Missing (no station ever locked it, or no lock directory), or
+    // unreadable: no lock that this look can see.
+    if (r != FileResult::kBusy || TerminationSignal() != 0) return false;
+    CurrentEnv().SleepMillis(BusyFilePause());
+  }
+  const std::int64_t size = f.Size();
+  const std::size_t count = size > 0 ? static_cast<std::size_t>(size) / kLockRecordSize : 0;
+  const std::int32_t now = LockClock();
+  for (std::size_t p = 0; p < count; ++p) {
+    LockRecord r;
+    if (!ReadRecord(f, p, &r)) break;
+    if (r.Free() || r.Stale(now) || r.Type() != 'F') continue;
+    const std::string_view holder_name = TrimRight(r.Name());
+    *holder = holder_name.empty() ? DecimalText(r.Number()) : std::string(holder_name);
+    return true;
+  }
+  return false;
+}
+
 std::int16_t UnlockFile(std::string_view name) {
   const std::string file_name = AsciiUpper(Trim(name)) + ".lck";
   StationIdentity();

@@ -124,6 +124,19 @@ std::int16_t LockFile(std::string_view name);
 // type): 0 when one was freed, -1 when there was none (nothing written).
 std::int16_t UnlockFile(std::string_view name);
 
+// Looks, without taking anything, for a whole-file lock ("F") on `name`
+// that a station holds now: a live record of type F that is not stale. The
+// lock file is opened for reading, shared, and closed at once; nothing is
+// written (a stale record is not freed), and a missing lock directory or
+// lock file is not created: it means that nobody holds a lock. While a
+// station has the lock file open to change it, the look waits as a station
+// does (1 to 3,000 ms, tried again) and gives up with false after a
+// termination signal. true when such a lock is held; `*holder` is then the
+// holder's station name without its trailing blanks, or its station number
+// when the name is blank. Any station counts, this one included (a run of
+// this station in another window, or one that was killed).
+[[nodiscard]] bool WholeFileLockHolder(std::string_view name, std::string* holder);
+
 }  // namespace kel
 
 #endif  // KEL_DATAFILE_LOCK_FILES_H_

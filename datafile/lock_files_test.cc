@@ -199,6 +199,60 @@ TEST_F(LockFilesTest, StaleDamagedAndFreeRecordsAreReusedLiveOnesConflict) {
   }
 }
 
+// A reader that only wants to know whether a file is being converted looks
+// at its lock file without changing it: no lock directory or file is made,
+// stale records are not freed, key-range locks and free records do not
+// count, and a lock file that a station holds open is waited for.
+TEST_F(LockFilesTest, AWholeFileLockIsSeenWithoutTakingOrChangingAnything) {
+  std::string holder = "old";
+  EXPECT_FALSE(WholeFileLockHolder("HConcept", &holder));
+  EXPECT_EQ(holder, "");
+  EXPECT_FALSE(DirectoryExists(root() + "LOCKS")) << "no lock directory made";
+
+  const std::string path = LockPath("HConcept");
+  struct Case {
+    const char* what;
+    std::string records;
+    bool held;
+    const char* holder;
+  } cases[] = {
+      {"empty lock file", "", false, ""},
+      {"another station's F", Record("PC-A", "77", Now(), 'F'), true, "PC-A"},
+      {"a nameless station's F", Record("", "-12", Now() - 30, 'F'), true, "-12"},
+      {"31 minutes old", Record("PC-A", "77", Now() - 31, 'F'), false, ""},
+      {"a key range only", Record("PC-A", "77", Now(), 'K', "B", "D"), false, ""},
+      {"a freed record, then an F", Record("", "", 0, ' ') + Record("PC-C", "88", Now(), 'F'), true,
+       "PC-C"},
+      {"partial record", Record("PC-A", "77", Now(), 'F').substr(0, 60), false, ""},
+  };
+  for (const Case& c : cases) {
+    Write(path, c.records);
+    EXPECT_EQ(WholeFileLockHolder("HConcept ", &holder), c.held) << c.what;
+    EXPECT_EQ(holder, c.holder) << c.what;
+    EXPECT_EQ(Bytes(path), c.records) << c.what << ": nothing written";
+  }
+
+  // A station that has the lock file open (to take or free its lock) makes
+  // the look wait until it closes it.
+  Write(path, Record("PC-A", "77", Now(), 'F'));
+  struct Busy {
+    File held;
+    int sleeps = 0;
+  } busy;
+  ASSERT_TRUE(OpenLockFile(root() + "LOCKS", "HConcept.lck", &busy.held));
+  env_.OnSleep(
+      [](void* context) {
+        auto* b = static_cast<Busy*>(context);
+        if (++b->sleeps == 2) b->held.Close();
+      },
+      &busy);
+  EXPECT_TRUE(WholeFileLockHolder("HConcept", &holder));
+  env_.OnSleep(nullptr, nullptr);
+  EXPECT_EQ(busy.sleeps, 2);
+  EXPECT_EQ(holder, "PC-A");
+  EXPECT_EQ(LockFiles().StationNumber, 0) << "no station identity made";
+}
+
 TEST_F(LockFilesTest, TheEscapeModeLetsTheOperatorGiveUp) {
   SetSessionLanguage("SPA");
   SetLockWaitMode('p');

@@ -15,7 +15,8 @@
 //   75  the conversion did not reach or rewrite every record (a file held
 //       by another program, a damaged file, a failed commit that undid
 //       rewrites, a lock file that could not be used): the message names
-//       each file; run it again
+//       each file; run it again; or the census (/INFORME) could not read
+//       a file to its end (convert/census_command.h)
 //   128 + n  stopped in order by termination signal n (SIGHUP 129, SIGINT
 //       130, SIGTERM 143; platform/signals.h)
 #ifndef KEL_STARTUP_EXIT_CODES_H_

@@ -5,11 +5,18 @@
 //   tavireno            the operator picks the language on the form
 //   tavireno /AUTO      re-applies the configured language unattended
 //   tavireno /AUTO /TAULES   the same, for the menu and the code tables only
+//   tavireno /INFORME   reads every file and reports its language texts,
+//                       writing nothing (convert/census_command.h)
+//   tavireno --help     the usage; --version the version (convert/command_line_help.h)
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "convert/census.h"
+#include "convert/census_command.h"
+#include "convert/command_line_help.h"
 #include "convert/converters.h"
 #include "convert/driver.h"
 #include "convert/language_text.h"
@@ -27,6 +34,7 @@
 #include "screen/popups.h"
 #include "screen/screen_buffer.h"
 #include "screen/windows.h"
+#include "startup/build_version.h"
 #include "startup/exit_codes.h"
 #include "startup/form_file.h"
 #include "startup/session.h"
@@ -133,8 +141,14 @@ std::string IncompleteFilesText(const ConversionTally& tally) {
 
 int Run(int argc, char** argv) {
   InstallTerminationSignals();
-  RegisterWaitHook(&EndAtWaitOnSignal);
+  // Whole arguments only, before anything is set up: asking for help
+  // touches nothing.
+  const HelpRequest help = HelpRequestOf(std::vector<std::string_view>(argv + 1, argv + argc));
+  if (help != HelpRequest::kNone) return PrintCommandLineHelp(help, BuildVersion());
   Session().CommandLine = CommandLineOf(argc, argv);
+  // The census only reads, and ends in its own way.
+  if (CensusRequested(Session().CommandLine)) return RunCensusCommand();
+  RegisterWaitHook(&EndAtWaitOnSignal);
   ReadSwitches(Session().CommandLine);
   SelectConsoleForRun(Driver().AutoMode);
 

@@ -5,6 +5,7 @@
 #  1. recutil copy to-server and back gives every file byte for byte;
 #  2. /AUTO, /AUTO /TAULES and an interactive change (tmux) leave the same
 #     records, in the same order, as on the SQLite files;
+#     /INFORME /CSV gives the same figures on both and changes nothing;
 #  3. SIGKILL at random moments: afterwards every file opens exclusively
 #     (the killed station left no lock) and every record is whole; a rerun
 #     finishes.
@@ -105,6 +106,19 @@ run_auto "$TWIN" /AUTO /TAULES
 run_auto "$SRV" /AUTO /TAULES
 e2e_expect_eq "/AUTO /TAULES on the server: exit code" "$RC" 0
 same "/AUTO /TAULES"
+
+# --- The census reads the server's tables as it reads the SQLite files -----------
+run_auto "$TWIN" /INFORME /CSV
+cp "$WORK/out" "$WORK/census_twin"
+run_auto "$SRV" /INFORME /CSV
+e2e_expect_eq "/INFORME /CSV on the server: exit code" "$RC" 0
+if cmp -s "$WORK/out" "$WORK/census_twin"; then
+  e2e_pass "/INFORME /CSV on the server: the same figures as on SQLite files"
+else
+  e2e_fail "/INFORME /CSV on the server differs"
+  diff "$WORK/census_twin" "$WORK/out"
+fi
+same "/INFORME"
 
 # --- Interactively, in a terminal: Catalan to Spanish -----------------------------
 for root in "$TWIN" "$SRV"; do
