@@ -91,12 +91,15 @@ class TableSource : public BrowseRecordSource {
   std::vector<std::string> calls;
   std::int16_t read_status = 0;
   int current = -1;
+  int finds = 0;
+  std::vector<std::string> sorted;  // SortKey's texts, with the Finds before each
 
   void LockMode(std::int16_t file, std::string_view letters) override {
     calls.push_back("lock " + std::to_string(file) + " " + std::string(letters));
   }
   std::int16_t Find(std::int16_t, std::int16_t key_number, std::string_view start) override {
     calls.push_back("find " + std::to_string(key_number) + " " + std::string(start));
+    ++finds;
     for (current = 0; current < static_cast<int>(rows.size()); ++current) {
       if (rows[static_cast<std::size_t>(current)].first >= start) return 0;
     }
@@ -119,6 +122,7 @@ class TableSource : public BrowseRecordSource {
     return k;
   }
   std::string SortKey(std::string_view text, std::int16_t) override {
+    sorted.push_back(std::string(text) + " after " + std::to_string(finds) + " find");
     std::string k(text);
     for (char& c : k) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return k;
@@ -437,6 +441,36 @@ TEST_F(BrowseListTest, FileListReadsFromTheStartKeyWhileThePrefixHolds) {
   source.calls.clear();
   EXPECT_EQ(Run(1, {kEsc}), -1);
   EXPECT_EQ(source.calls.back(), "lock 7 -");
+}
+
+// The collating form depends on the key the file is on, which the list's
+// first read sets: the prefix is converted after it, and an empty prefix
+// (all records) is never converted.
+TEST_F(BrowseListTest, ThePrefixIsConvertedAfterTheFirstReadAndAnEmptyOneNever) {
+  TableSource source;
+  source.rows = {{"aa", 100}, {"ba", 200}, {"bb", 300}};
+  RegisterBrowseRecordSource(&source);
+  Define(1, "T", 7)->MenuEntry[1] = 2;
+  std::string prefix = "b";
+  BrowseProcedures p;
+  p.prepare = [&](std::int16_t, std::string*, std::string* out) -> std::int16_t {
+    *out = prefix;
+    return 0;
+  };
+  p.format_line = [&](std::int16_t) { return "KEY " + source.Key(); };
+  SetBrowseProcedures(p);
+  std::vector<std::string> rows;
+  at_wait_ = [&](int) { rows = {ListRow(1).substr(0, 6), ListRow(2).substr(0, 6)}; };
+  EXPECT_EQ(Run(1, {kEsc}), -1);
+  EXPECT_EQ(source.sorted, std::vector<std::string>{"b after 1 find"});
+  EXPECT_EQ(rows, (std::vector<std::string>{"      ", "      "})) << "starts with aa: ends at once";
+
+  prefix.clear();
+  source.sorted.clear();
+  at_wait_ = [&](int) { rows = {ListRow(1).substr(0, 6), ListRow(2).substr(0, 6)}; };
+  EXPECT_EQ(Run(1, {kEsc}), -1);
+  EXPECT_TRUE(source.sorted.empty());
+  EXPECT_EQ(rows, (std::vector<std::string>{"KEY aa", "KEY ba"}));
 }
 
 TEST_F(BrowseListTest, CacheFileHoldsOneEntryPerLineInReadingOrder) {
