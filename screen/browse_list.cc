@@ -391,7 +391,15 @@ void BrowseList(std::int16_t list, std::int16_t* result) {
   std::int16_t key = 0;
   bool go_on = true;
   if (def.MenuEntry[6] != 0) {
+    // The form is a dialog of its own, which clears the field in progress
+    // when it ends; the list is still the one opened from that field, and
+    // its preparation, lines and follow-up hook are told so.
+    const FormDialogState opened_from = FormDialogGlobals();
     FormDialog(def.MenuEntry[6], 0, 0, &key);
+    FormDialogState& f = FormDialogGlobals();
+    f.LastFieldValue = opened_from.LastFieldValue;
+    f.LastFieldForm = opened_from.LastFieldForm;
+    f.LastFieldNumber = opened_from.LastFieldNumber;
     go_on = key != keys::kEsc;
   }
   std::string start;

@@ -36,7 +36,8 @@
 // entry at the file's first byte has position 1), so that 0 means "none".
 //
 // Globals: BrowseGlobals(); reads the lookup-list tables, `TempDir`,
-// FormDialogGlobals() (the form and field the list was opened from); uses
+// FormDialogGlobals() (the form and field the list was opened from, put
+// back after the form run before the list, which clears them); uses
 // the window, colour and exit-key stacks, the file's lock mode and one
 // 32-bit entry of the save stack, each back where it was when BrowseList
 // returns.

@@ -564,6 +564,54 @@ TEST_F(BrowseListTest, F3OpensTheSecondListAfterTheFirstHasClosedItsCache) {
   FormDialogGlobals() = FormDialogState{};
 }
 
+// A form run before the list is a dialog of its own that clears the field in
+// progress when it ends; the follow-up hook got form 0 and field 0. The list
+// keeps the field it was opened from for its preparation, its lines and the
+// hook.
+TEST_F(BrowseListTest, FollowUpHookGetsTheOpeningFieldAfterAFormRanFirst) {
+  ResetFormTables(2, 1);
+  MutableForm(2)->FormKeys = "d,1b";
+  MutableForm(2)->FormFieldCount = 1;
+  MutableField(2, 1)->FieldLength = 3;
+  MutableField(2, 1)->FieldRow = 2;
+  MutableField(2, 1)->FieldValue = "   ";
+  MenuListEntry* first = Define(1, "FIRST");
+  first->MenuEntry[6] = 2;
+  first->MenuEntry[7] = 2;
+  Define(2, "SECOND");
+  std::vector<std::string> seen;
+  auto last_field = [] {
+    const FormDialogState& g = FormDialogGlobals();
+    return std::to_string(g.LastFieldForm) + "." + std::to_string(g.LastFieldNumber) + " " +
+           g.LastFieldValue;
+  };
+  BrowseProcedures p;
+  p.prepare = [&](std::int16_t list, std::string*, std::string*) -> std::int16_t {
+    seen.push_back("prepare " + std::to_string(list) + " " + last_field());
+    return 0;
+  };
+  p.format_line = [](std::int16_t list) {
+    return BrowseGlobals().LineNumber <= 2
+               ? "L" + std::to_string(list) + "." + std::to_string(BrowseGlobals().LineNumber)
+               : std::string();
+  };
+  p.follow_up = [&](std::int16_t list, std::int16_t form, std::int16_t field) {
+    seen.push_back("hook " + std::to_string(list) + " " + std::to_string(form) + "." +
+                   std::to_string(field) + " chose " + BrowseGlobals().ChosenText);
+  };
+  SetBrowseProcedures(p);
+  FormDialogGlobals().LastFieldForm = 4;
+  FormDialogGlobals().LastFieldNumber = 5;
+  FormDialogGlobals().LastFieldValue = "ABC";
+  // Enter through the form, F3 in the first list, Down and Enter in the
+  // second.
+  EXPECT_EQ(Run(1, {kEnter, kF3, kDown, kEnter}), -1);
+  const std::vector<std::string> expected = {"prepare 1 4.5 ABC", "prepare 2 4.5 ABC",
+                                             "hook 1 4.5 chose L2.2"};
+  EXPECT_EQ(seen, expected);
+  FormDialogGlobals() = FormDialogState{};
+}
+
 // ---------------------------------------------------------------------------
 // F3 from a form field
 
