@@ -5,6 +5,7 @@
 //   tavireno            the operator picks the language on the form
 //   tavireno /AUTO      re-applies the configured language unattended
 //   tavireno /AUTO /TAULES   the same, for the menu and the code tables only
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -19,7 +20,6 @@
 #include "platform/signals.h"
 #include "platform/system.h"
 #include "platform/wait_hooks.h"
-#include "recman/network_fs.h"
 #include "recman/recman.h"
 #include "screen/browse_list.h"
 #include "screen/form_dialog.h"
@@ -54,13 +54,19 @@ int Stop(int code, const std::string& cp850_message) {
   return code;
 }
 
-// An open refused because the SQLite files lie on a network file system:
-// after the usual message, the terminal's shell also learns which file
-// system it is and what the installation needs.
+// An open refused for a reason the record manager gave (the SQLite files on
+// a network file system, a server that cannot be reached): after the usual
+// message, the terminal's shell also learns it, message and reason, in the
+// session's language.
 void ExitAfterOpenFailure(int code) {
-  if (!LastFileSystemRefusal().empty()) {
+  const std::string& text = LastOpenFailure();
+  if (text.find('\n') != std::string::npos) {
     UseMemoryConsole();
-    std::fprintf(stderr, "tavireno: %s\n", LastFileSystemRefusal().c_str());
+    for (std::size_t start = 0; start < text.size();) {
+      const std::size_t end = std::min(text.find('\n', start), text.size());
+      std::fprintf(stderr, "tavireno: %s\n", Cp850ToUtf8(text.substr(start, end - start)).c_str());
+      start = end + 1;
+    }
   }
   std::exit(code);
 }
