@@ -82,9 +82,18 @@ set_language "$KELTMP/NuriTerm.ini" SPA
 before=$(tree_sum)
 run
 e2e_expect_eq "interactive run without a terminal: exit code" "$RC" 66
-if grep -q "no terminal" "$WORK/err"; then e2e_pass "no-terminal message"; else
+# Without the language file the message stays in Catalan.
+if grep -q "^tavireno: no hi ha cap terminal on mostrar el formulari" "$WORK/err"; then
+  e2e_pass "no-terminal message, in Catalan without a language file"; else
   e2e_fail "no-terminal message: $(cat "$WORK/err")"; fi
 e2e_expect_eq "interactive run without a terminal: nothing written" "$(tree_sum)" "$before"
+fresh
+set_language "$KELTMP/NuriTerm.ini" SPA
+run
+e2e_expect_eq "interactive run without a terminal, Spanish: exit code" "$RC" 66
+if grep -q "^tavireno: no hay ningún terminal donde mostrar el formulario" "$WORK/err"; then
+  e2e_pass "no-terminal message, in Spanish"; else
+  e2e_fail "no-terminal message in Spanish: $(cat "$WORK/err")"; fi
 
 form="$KELROOT/FORMS/TAVIRENO.JPN"
 cp "$form" "$WORK/form.jpn"
@@ -100,7 +109,8 @@ damage() {  # damage WHAT SED-SCRIPT | damage WHAT -cut BYTES | damage WHAT -mis
   snapshot=$(tree_sum)
   run /AUTO
   e2e_expect_eq "$what: exit code" "$RC" 65
-  if grep -q "^tavireno: the form file .*TAVIRENO.JPN" "$WORK/err"; then e2e_pass "$what: message"
+  if grep -qE "^tavireno: (no se puede abrir el|el) fichero de formularios .*TAVIRENO.JPN.* No se ha cambiado nada.$" \
+    "$WORK/err"; then e2e_pass "$what: message"
   else e2e_fail "$what: message '$(cat "$WORK/err")'"; fi
   e2e_expect_eq "$what: nothing written" "$(tree_sum)" "$snapshot"
   e2e_expect_eq "$what: no log line" "$(cat "$WORK/out")" ""
@@ -174,10 +184,26 @@ rm "$KELROOT/Nuri.ini"
 mkdir "$KELROOT/Nuri.ini"
 run /AUTO
 e2e_expect_eq "unwritable Nuri.ini: exit code" "$RC" 74
-if grep -q "could not be recorded in .*Nuri.ini" "$WORK/err"; then e2e_pass "unwritable Nuri.ini: message"
+if grep -q "^tavireno: no se ha podido guardar el idioma en .*Nuri.ini (error [0-9]*).$" "$WORK/err"; then
+  e2e_pass "unwritable Nuri.ini: message"
 else e2e_fail "unwritable Nuri.ini: message '$(cat "$WORK/err")'"; fi
 e2e_expect_eq "unwritable Nuri.ini: NuriTerm.ini written" "$(language_line "$KELTMP/NuriTerm.ini")" \
   "Idioma=SPA"
 expect_check "unwritable Nuri.ini: data converted" SPA
+
+# --- A terminal directory given with a trailing "/" (KELTMP as a Unix path):
+# its files are named without a "\" after it.
+fresh
+set_language "$KELROOT/Nuri.ini" OCI
+rm "$KELTMP/NuriTerm.ini"
+mkdir "$KELTMP/NuriTerm.ini"
+KELTMP="$KELTMP/" run /AUTO
+e2e_expect_eq "KELTMP ending in /: exit code" "$RC" 74
+if grep -qF "non s'a podut guardar era lenga en $KELTMP/NuriTerm.ini (error " "$WORK/err"; then
+  e2e_pass "KELTMP ending in /: the terminal file named as it is, in Aranese"
+else
+  e2e_fail "KELTMP ending in /: message '$(cat "$WORK/err")'"
+fi
+e2e_expect_eq "KELTMP ending in /: Nuri.ini written" "$(language_line "$KELROOT/Nuri.ini")" "Idioma=OCI"
 
 e2e_summary
