@@ -6,6 +6,7 @@
 
 #include "convert/converters.h"
 #include "convert/language_text.h"
+#include "convert/run_messages.h"
 #include "datafile/db_file.h"
 #include "datafile/db_open.h"
 #include "platform/signals.h"
@@ -87,11 +88,17 @@ std::vector<std::string> IncompleteFiles() {
   return lines;
 }
 
-void WriteLanguage(const std::string& path, const char* section, const std::string& value) {
+// The first configuration file that could not be written.
+struct NotRecorded {
+  std::string path;
+  int error = 0;
+};
+
+void WriteLanguage(const std::string& path, const char* section, const std::string& value,
+                   NotRecorded* first) {
   const IniWriteResult result = IniWrite(path, section, "Idioma", value);
-  if (result != IniWriteResult::kOk && Driver().ConfigurationProblem.empty()) {
-    Driver().ConfigurationProblem = "the language could not be recorded in " + path + " (error " +
-                                    std::to_string(static_cast<int>(result)) + ")";
+  if (result != IniWriteResult::kOk && first->path.empty()) {
+    *first = NotRecorded{path, static_cast<int>(result)};
   }
 }
 
@@ -184,9 +191,15 @@ void RunConversion() {
     ConsolePrintLine(Translate(kRunAgainNotice));
   }
 
-  WriteLanguage(Session().InstallRoot + "Nuri.ini", "Usuari", language);
-  WriteLanguage(Session().TempDir + "NuriTerm.ini", "Sistema", language);
+  NotRecorded not_recorded;
+  WriteLanguage(Session().InstallRoot + "Nuri.ini", "Usuari", language, &not_recorded);
+  WriteLanguage(Session().TempDir + "NuriTerm.ini", "Sistema", language, &not_recorded);
   SetSessionLanguage(language);
+  // Told at the end of the run, in the language the session has then.
+  if (!not_recorded.path.empty() && Driver().ConfigurationProblem.empty()) {
+    Driver().ConfigurationProblem =
+        LanguageNotRecordedMessage(not_recorded.path, not_recorded.error);
+  }
 }
 
 DriverOutcome RunDriver() {

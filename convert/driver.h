@@ -29,8 +29,9 @@ struct DriverState {
   bool AutoMode = false;
   bool TablesOnly = false;
   // A configuration file that could not be written (the conversion went on
-  // and the session took the new language all the same); empty when both
-  // were written. Read at the end of the run.
+  // and the session took the new language all the same), as the message for
+  // the administrator in the new session language (run_messages.h); empty
+  // when both were written. Read at the end of the run.
   std::string ConfigurationProblem;
 };
 

@@ -160,6 +160,24 @@ TEST_F(DriverTest, InteractiveChangeConvertsRecordsAndConfirmsInTheNewLanguage) 
   EXPECT_GE(con().beeps(), 1);
 }
 
+// A configuration file that cannot be rewritten: the administrator's message
+// names it in the language the session has after the change.
+TEST_F(DriverTest, TheLanguageNotRecordedIsToldInTheNewLanguage) {
+  ASSERT_TRUE(StartProgram());
+  ASSERT_TRUE(DeleteFile(Native("Nuri.ini")));
+  ASSERT_TRUE(MakeDirectory(Native("Nuri.ini")));
+  con().QueueKey(keys::kRight);  // Catalan -> Spanish
+  con().QueueKey(keys::kEnter);
+  AnswerTheMessage();
+  EXPECT_EQ(RunDriver(), DriverOutcome::kConfirmed);
+  EXPECT_EQ(Ini("NuriTerm.ini", "Sistema"), "SPA");
+  const std::string expected =
+      "no se ha podido guardar el idioma en " + Session().InstallRoot + "Nuri.ini (error ";
+  EXPECT_EQ(Driver().ConfigurationProblem.substr(0, expected.size()), expected)
+      << Driver().ConfigurationProblem;
+  EXPECT_EQ(Driver().ConfigurationProblem.back(), '.');
+}
+
 TEST_F(DriverTest, EscapeAndTheSameLanguageChangeNothing) {
   const std::vector<std::int16_t> escape = {keys::kRight, keys::kRight, keys::kEsc};
   const std::vector<std::int16_t> same = {keys::kRight, keys::kLeft, keys::kEnter};

@@ -17,7 +17,9 @@ std::string LanguageTextPath() {
   return Session().InstallRoot + "LOCALE\\" + LanguageText().LanguageFileName + ".LNG";
 }
 
-std::string Translate(std::string_view text) {
+namespace {
+
+std::string Lookup(std::string_view text, bool create_missing_file) {
   const std::string& language = Session().SessionLanguage;
   if (language == "CAT") return std::string(text);
   if (LanguageText().LanguageFileName.empty()) {
@@ -25,7 +27,7 @@ std::string Translate(std::string_view text) {
   }
   const std::string path = LanguageTextPath();
   std::string result(text);
-  if (LanguageText().CreateMissingFile) {
+  if (create_missing_file && LanguageText().CreateMissingFile) {
     // A missing file is created empty, so the installation shows where its
     // translations belong.
     File create;
@@ -51,5 +53,11 @@ std::string Translate(std::string_view text) {
   }
   return result;
 }
+
+}  // namespace
+
+std::string Translate(std::string_view text) { return Lookup(text, true); }
+
+std::string TranslateWithoutCreating(std::string_view text) { return Lookup(text, false); }
 
 }  // namespace kel

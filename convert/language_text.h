@@ -58,6 +58,11 @@ std::string LanguageTextPath();
 // created, the result is `text`; nothing is reported.
 std::string Translate(std::string_view text);
 
+// Translate without creating a missing file (its result is then `text`): for
+// the messages of a program that stops before it has changed anything,
+// which must leave the installation as it found it.
+std::string TranslateWithoutCreating(std::string_view text);
+
 }  // namespace kel
 
 #endif  // KEL_CONVERT_LANGUAGE_TEXT_H_

@@ -121,6 +121,20 @@ TEST_F(LanguageTextTest, ARunThatWritesNothingCreatesNoFile) {
   EXPECT_EQ(In("OCI", "Sortir"), "Gessir");
 }
 
+// The messages of a program that stops before it has changed anything: the
+// same texts, but a missing file stays missing.
+TEST_F(LanguageTextTest, TranslatingWithoutCreatingLeavesAMissingFileMissing) {
+  fs::create_directories(root_ + "LOCALE");
+  SetSessionLanguage("SPA");
+  EXPECT_EQ(TranslateWithoutCreating("Sortir"), "Sortir");
+  EXPECT_FALSE(fs::exists(FilePath()));
+  WriteFile(kFile);
+  for (const char* language : {"SPA", "GLG", "OCI", "CAT"}) {
+    SetSessionLanguage(language);
+    EXPECT_EQ(TranslateWithoutCreating("Sortir"), Translate("Sortir")) << language;
+  }
+}
+
 TEST_F(LanguageTextTest, WithoutTheDirectoryTextsStayCatalan) {
   EXPECT_EQ(In("SPA", "Sortir"), "Sortir");
   EXPECT_FALSE(fs::exists(root_ + "LOCALE"));

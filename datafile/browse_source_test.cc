@@ -16,6 +16,7 @@
 #include "screen/browse_list.h"
 #include "screen/field_editor.h"
 #include "screen/form_tables.h"
+#include "util/fixed_text.h"
 #include "util/save_stack.h"
 
 namespace kel::testing {
@@ -146,6 +147,89 @@ TEST_F(BrowseSourceTest, StartKeyAndPrefixOnAnotherKey) {
   EXPECT_EQ(rows[1].substr(0, 5), "Eab 5");
   EXPECT_EQ(rows[2].substr(0, 5), "Fab 6");
   EXPECT_EQ(Area(), Rec("Fab 6"));
+}
+
+// The prefix is compared in the collating form of the list's key. It used to
+// be converted by the key the file was on before the list's first read
+// (another key, or key 0 of a file just opened), and an empty prefix on a
+// key with a binary segment became zero bytes that no key begins with.
+TEST_F(BrowseSourceTest, PrefixInTheCollatingFormOfTheListsKeyAndEmptyMeansAll) {
+  // Records: a 2-byte little-endian number, then 4 letters. Key 0: the
+  // number (binary); key 1: the letters, through a table that folds small
+  // letters onto capitals; key 2: both.
+  TestFileSpec file_spec;
+  file_spec.keys = {{{1, 2, 0x5}}, {{3, 4, 0x21}}, {{1, 2, 0x5}, {3, 4, 0x21}}};
+  file_spec.collating_table.resize(256);
+  for (int b = 0; b < 256; ++b) {
+    file_spec.collating_table[static_cast<std::size_t>(b)] =
+        static_cast<char>(b >= 'a' && b <= 'z' ? b - 'a' + 'A' : b);
+  }
+  auto rec = [](int number, const char* letters) {
+    return std::string{static_cast<char>(number & 0xFF), static_cast<char>(number >> 8)} +
+           letters + "  ";
+  };
+  ASSERT_EQ(CreateFile(root() + "CODES.dat", file_spec), kStatusOk);
+  Insert(root() + "CODES.dat", {rec(0x102, "abXY"), rec(5, "ABcd"), rec(0x201, "Abzz"),
+                                rec(5, "zzzz"), rec(0x300, "aBcd"), rec(5, "abqq")});
+  constexpr std::int16_t kCodes = 13;
+  std::int16_t st = -1;
+  DbOpen(kCodes, root() + "CODES", area_, sizeof area_, &st);
+  ASSERT_EQ(st, kStatusOk);
+  // Eight lines, so that every record of the file can show.
+  MutableMenuEntry(1)->MenuEntry = {kCodes, 0, 3, 1, 12, 22, 0, 0};
+  const std::string two_bytes_five("\x05\x00", 2);
+
+  struct Case {
+    const char* what;
+    std::int16_t list_key;
+    std::int16_t callers_key;  // the key the file is on when the list opens
+    std::string start;
+    std::string prefix;
+    std::vector<std::string> lines;
+  };
+  const Case cases[] = {
+      {"binary key, empty prefix: all", 0, 0, "", "",
+       {"5 ABcd", "5 zzzz", "5 abqq", "258 abXY", "513 Abzz", "768 aBcd"}},
+      {"binary key, whole number as prefix", 0, 0, "", two_bytes_five,
+       {"5 ABcd", "5 zzzz", "5 abqq"}},
+      {"binary key while the file is on the collated one", 0, 1, "", two_bytes_five,
+       {"5 ABcd", "5 zzzz", "5 abqq"}},
+      {"collated key, empty prefix: all", 1, 0, "", "",
+       {"5 ABcd", "768 aBcd", "5 abqq", "258 abXY", "513 Abzz", "5 zzzz"}},
+      {"collated key, small letters", 1, 0, "", "ab",
+       {"5 ABcd", "768 aBcd", "5 abqq", "258 abXY", "513 Abzz"}},
+      {"collated key, from a start key", 1, 0, "abq", "AB", {"5 abqq", "258 abXY", "513 Abzz"}},
+      {"both segments", 2, 1, two_bytes_five, two_bytes_five + "aB", {"5 ABcd", "5 abqq"}},
+      {"both segments, empty prefix: all", 2, 0, "", "",
+       {"5 ABcd", "5 abqq", "5 zzzz", "258 abXY", "513 Abzz", "768 aBcd"}},
+  };
+  for (const Case& c : cases) {
+    DbFind(kCodes, c.callers_key, "", 1, &st);
+    ASSERT_EQ(st, kStatusOk) << c.what;
+    MutableMenuEntry(1)->MenuEntry[1] = c.list_key;
+    BrowseProcedures p;
+    p.prepare = [&c](std::int16_t, std::string* start, std::string* prefix) -> std::int16_t {
+      *start = c.start;
+      *prefix = c.prefix;
+      return 0;
+    };
+    p.format_line = [this](std::int16_t) {
+      const int number = static_cast<std::uint8_t>(area_[0]) |
+                         static_cast<std::uint8_t>(area_[1]) << 8;
+      return std::to_string(number) + " " + std::string(area_ + 2, 4);
+    };
+    SetBrowseProcedures(p);
+    std::vector<std::string> shown;
+    at_wait_ = [&](int) {
+      for (int i = 1; i <= 8; ++i) {
+        const std::string row(TrimRight(ListRow(i)));
+        if (!row.empty()) shown.push_back(row);
+      }
+    };
+    EXPECT_EQ(Run({keys::kEsc}), -1) << c.what;
+    EXPECT_EQ(shown, c.lines) << c.what;
+  }
+  DbClose(kCodes, &st);
 }
 
 TEST_F(BrowseSourceTest, AFileThatIsNotOpenGivesAnEmptyListAndNoChoice) {

@@ -8,11 +8,14 @@
 #include "datafile/db_internal.h"
 #include "datafile/notices.h"
 #include "platform/system.h"
+#include "recman/network_fs.h"
+#include "recman/open_refusal.h"
 #include "recman/recman.h"
 #include "screen/keyboard.h"
 #include "screen/message_box.h"
 #include "screen/screen_buffer.h"
 #include "screen/windows.h"
+#include "util/cp850.h"
 #include "util/fixed_text.h"
 #include "util/session_context.h"
 
@@ -124,11 +127,60 @@ std::int16_t OpenPhysical(OpenFileEntry* e, std::string_view logical_name, const
   }
 }
 
+std::string& LastFailure() {
+  static std::string text;
+  return text;
+}
+
+// The server library's message (UTF-8, one or more lines, indented with
+// tabs) as lines of code page 850 text.
+std::string ServerMessageLines(std::string_view utf8) {
+  std::string lines;
+  std::size_t start = 0;
+  while (start <= utf8.size()) {
+    const std::size_t end = std::min(utf8.find('\n', start), utf8.size());
+    std::string_view line = utf8.substr(start, end - start);
+    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r')) {
+      line.remove_suffix(1);
+    }
+    if (!line.empty()) {
+      if (!lines.empty()) lines += '\n';
+      lines += Utf8ToCp850(line);
+    }
+    start = end + 1;
+  }
+  return lines;
+}
+
+// Why the record manager refused the open, when it said so for this status:
+// our words in the session's language, the file system's name or the
+// server's own words with them. "" otherwise.
+std::string OpenFailureReason(std::int16_t status) {
+  const OpenRefusal& refusal = LastOpenRefusal();
+  if (status == kStatusNetworkFileSystem &&
+      refusal.kind == OpenRefusalKind::kNetworkFileSystem) {
+    return NetworkFileSystemReason(Utf8ToCp850(refusal.detail));
+  }
+  if (status == kStatusIoError && refusal.kind == OpenRefusalKind::kServerUnreachable) {
+    const std::string words = ServerMessageLines(refusal.detail);
+    std::string prefix = ServerUnreachablePrefix();
+    if (!words.empty()) return prefix + words;
+    prefix.resize(prefix.size() - 2);  // without its ": "
+    return prefix + ".";
+  }
+  return "";
+}
+
 // The end of the program after an open that could not be completed.
 void OpenFailure(std::string_view logical_name, std::int16_t status) {
   std::string text = OpenFailurePrefix();
   text.append(logical_name);
   text += " (" + DecimalText(status) + ")";
+  // The reason, when there is one, on the lines under the message.
+  const std::string reason = OpenFailureReason(status);
+  if (!reason.empty()) text += "\n" + reason;
+  LastFailure() = text;
   MessageBox(12, &text);
   Beep();
   // Release the data files first: the operator may leave the message
@@ -144,6 +196,8 @@ void OpenFailure(std::string_view logical_name, std::int16_t status) {
 }
 
 }  // namespace
+
+const std::string& LastOpenFailure() { return LastFailure(); }
 
 ProgramExitHook SetProgramExitHook(ProgramExitHook hook) {
   ProgramExitHook previous = g_exit_hook;
@@ -204,6 +258,8 @@ std::int16_t OpenEntry(std::int16_t file_number, std::string_view logical_name, 
   e.RecordAddress = static_cast<std::uint8_t*>(record_area);
   e.RecordCapacity = record_area != nullptr ? area_size : 0;
 
+  // A reason the record manager gives from here on is this open's.
+  ClearOpenRefusal();
   std::int16_t st = OpenPhysical(&e, logical_name, PhysicalPath(logical_name), way);
   if (st == kStatusOk) {
     std::int16_t key_length = 0;

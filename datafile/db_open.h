@@ -70,6 +70,12 @@ std::string OwnerName();
 // not held while the message stands; on a console that cannot deliver keys
 // (the plain console of unattended runs) the message is logged and there is
 // no wait; the box is removed and the program ends with kExitOpenFailure.
+// When the record manager said why it refused the file, the reason follows
+// the message on the lines under it, in the session language where the
+// words are ours: a SQLite file on a network file system (46) names the file
+// system and what the installation needs; a server that cannot be reached
+// (2) gives the server library's own message (passwords of the connection
+// string hidden).
 // (The program's own text files are opened and closed within each call, so
 // none is open here; the exit closes every descriptor and flushes the
 // standard streams.) The status shown is the record manager's (the Create's when the file could
@@ -82,6 +88,11 @@ std::string OwnerName();
 // fails with the record manager's status.
 void DbOpen(std::int16_t file_number, std::string_view logical_name, void* record_area,
             std::size_t area_size, std::int16_t* status);
+
+// The text of the last open failure shown ("" when none): the message and,
+// after a line feed, the reason when there was one. For a report on the
+// standard error after the program has given the terminal back.
+const std::string& LastOpenFailure();
 
 // DbOpen without the open failure: any status other than 0, 1002 and 1003
 // is returned to the caller, the entry free and nothing shown (for a second

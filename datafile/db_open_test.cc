@@ -3,11 +3,18 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstring>
+#include <string>
+#include <vector>
+
 #include "datafile/db_file.h"
 #include "datafile/notices.h"
 #include "datafile/test_support.h"
 #include "gtest/gtest.h"
 #include "platform/console.h"
+#include "platform/file_system_kind.h"
+#include "recman/backend_config.h"
+#include "recman/network_fs.h"
 #include "recman/recman.h"
 #include "screen/screen_buffer.h"
 #include "util/fixed_text.h"
@@ -193,6 +200,132 @@ TEST_F(DbOpenTest, AnUnattendedRunLogsTheMessageAndExitsThreeWithoutWaitingForAK
   ASSERT_TRUE(ReadWholeFile(log, &out));
   EXPECT_NE(out.find("NO ES POT ACCEDIR AL FITXER " + root() + "X ("), std::string::npos) << out;
   EXPECT_EQ(out.find("waits for a key"), std::string::npos) << out;
+}
+
+bool OnNfs(const std::string&, FileSystemKind* kind) {
+  *kind = FileSystemKindForMagic(0x6969);
+  return true;
+}
+
+// Every file lies on NFS while it lives.
+class ScopedNfs {
+ public:
+  ScopedNfs() : previous_(SetFileSystemProbe(&OnNfs)) {}
+  ~ScopedNfs() { SetFileSystemProbe(previous_); }
+  ScopedNfs(const ScopedNfs&) = delete;
+  ScopedNfs& operator=(const ScopedNfs&) = delete;
+
+ private:
+  FileSystemProbe previous_;
+};
+
+std::string Dictionary(const std::string& create_buffer) {
+  return std::string(1, static_cast<char>(create_buffer.size())) + '\0' + create_buffer;
+}
+
+// A file refused because it lies on a network file system: the message
+// keeps its words, and the reason follows on the lines under it, in the
+// session's language, with the file system's name.
+TEST_F(DbOpenTest, ARefusedFileSystemIsNamedUnderTheMessageInTheSessionLanguage) {
+  const struct {
+    const char* language;
+    const char* reason_start;
+    const char* reason_end;
+  } cases[] = {
+      {"CAT", "El fitxer \x82s en un sistema de fitxers de xarxa (nfs), on els fitxers SQLite",
+       "[Dades] XarxaLocal=1."},
+      {"SPA", "El fichero est\xA0 en un sistema de ficheros de red (nfs), donde los ficheros",
+       "[Dades] XarxaLocal=1."},
+      {"GLG", "O ficheiro est\xA0 num sistema de ficheiros de rede (nfs), onde os ficheiros",
+       "[Dades] XarxaLocal=1."},
+      {"OCI", "Eth fich\x8Ar ei en un sist\x8Ama de fich\x8Ars de ret (nfs), a on es fich\x8Ars",
+       "[Dades] XarxaLocal=1."},
+  };
+  WriteDictionary("X", Dictionary(SampleSpec().Bytes()));
+  ScopedNfs nfs;
+  for (const auto& c : cases) {
+    SetSessionLanguage(c.language);
+    ExitCodes().clear();
+    const std::size_t logged = con().transcript().size();
+    std::vector<std::string> rows;
+    con().SetExhaustedHandler([&rows](MemoryConsole& m) {
+      for (int r = 1; r <= 25; ++r) rows.push_back(Row(r));
+      m.QueueKey(keys::kEnter);
+      return true;
+    });
+    std::int16_t st = 0;
+    DbOpen(1, root() + "X", area_, sizeof area_, &st);
+    EXPECT_EQ(st, kStatusNetworkFileSystem) << c.language;
+    EXPECT_EQ(ExitCodes(), std::vector<int>{kExitOpenFailure}) << c.language;
+    ASSERT_EQ(con().transcript().size(), logged + 2) << c.language;
+    const std::string message = OpenFailurePrefix() + root() + "X (46)";
+    const std::string& reason = con().transcript().back();
+    EXPECT_EQ(con().transcript()[logged], message);
+    EXPECT_EQ(reason.rfind(c.reason_start, 0), 0u) << reason;
+    EXPECT_EQ(reason.substr(reason.size() - std::strlen(c.reason_end)), c.reason_end) << reason;
+    EXPECT_EQ(LastOpenFailure(), message + "\n" + reason);
+    // On the screen: the message on its line, the reason from the next one.
+    std::size_t message_row = 0;
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+      if (rows[r].find(message) != std::string::npos) message_row = r;
+    }
+    ASSERT_NE(message_row, 0u) << c.language;
+    EXPECT_NE(rows[message_row + 1].find(std::string(c.reason_start).substr(0, 30)),
+              std::string::npos)
+        << rows[message_row + 1];
+  }
+}
+
+#ifdef KEL_HAVE_LIBPQ
+// A server that cannot be reached: the server library's words follow ours,
+// a line each, and the connection string's password appears nowhere.
+TEST_F(DbOpenTest, AnUnreachableServerSaysWhyAndNeverShowsItsPassword) {
+  RecordManagerConfig config;
+  config.server = "host=127.0.0.1 port=1 dbname=kel user=kel password=hunter22";
+  config.install_root = MapPath(root());
+  ConfigureRecordManager(config);
+  SetSessionLanguage("SPA");
+  std::string screen;
+  con().SetExhaustedHandler([&screen](MemoryConsole& m) {
+    screen = Screenful();
+    m.QueueKey(keys::kEnter);
+    return true;
+  });
+  const std::size_t logged = con().transcript().size();
+  std::int16_t st = 0;
+  DbOpen(1, root() + "X", area_, sizeof area_, &st);
+  ResetRecordManagerConfig();
+  EXPECT_EQ(st, kStatusIoError);
+  const std::vector<std::string> log(con().transcript().begin() + static_cast<long>(logged),
+                                     con().transcript().end());
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_EQ(log[0], "NO SE PUEDE ACCEDER AL FICHERO " + root() + "X (2)");
+  EXPECT_EQ(log[1].rfind("No se puede conectar con el servidor: connection to server at", 0), 0u)
+      << log[1];
+  EXPECT_EQ(log[2].rfind("Is the server running", 0), 0u) << log[2];
+  EXPECT_EQ(screen.find("hunter22"), std::string::npos);
+  EXPECT_EQ(LastOpenFailure().find("hunter22"), std::string::npos);
+}
+#endif
+
+// An open after another one the caller survived (a second look at a file)
+// does not borrow that open's reason: a folder where the file should be is
+// refused with the same status (46), for a reason of its own.
+TEST_F(DbOpenTest, AnEarlierRefusalIsNotTheReasonOfALaterFailure) {
+  WriteDictionary("X", Dictionary(SampleSpec().Bytes()));
+  std::int16_t st = 0;
+  {
+    ScopedNfs nfs;
+    DbOpenIfPossible(1, root() + "X", area_, sizeof area_, &st);
+  }
+  EXPECT_EQ(st, kStatusNetworkFileSystem);
+  ASSERT_TRUE(MakeDirectory(root() + "FOLDER.dat"));
+  const std::size_t logged = con().transcript().size();
+  DbOpen(1, root() + "FOLDER", area_, sizeof area_, &st);
+  EXPECT_EQ(st, kStatusNetworkFileSystem);
+  ASSERT_EQ(con().transcript().size(), logged + 1);
+  EXPECT_EQ(con().transcript().back(), LastOpenFailure());
+  EXPECT_EQ(LastOpenFailure().find('\n'), std::string::npos);
 }
 
 TEST_F(DbOpenTest, AFileHeldExclusivelyElsewhereIsWaitedForInThreeSecondSteps) {

@@ -38,6 +38,36 @@ constexpr FourTexts kOpenFailure = {
     "NON SE P\xD2T ACCEDIR ATH FICH\xC8R ",
 };
 
+// The network file system's name goes between the two parts.
+constexpr FourTexts kNetworkFileSystemBefore = {
+    "El fitxer \x82s en un sistema de fitxers de xarxa (",
+    "El fichero est\xA0 en un sistema de ficheros de red (",
+    "O ficheiro est\xA0 num sistema de ficheiros de rede (",
+    "Eth fich\x8Ar ei en un sist\x8Ama de fich\x8Ars de ret (",
+};
+
+constexpr FourTexts kNetworkFileSystemAfter = {
+    "), on els fitxers SQLite no es poden compartir entre ordinadors: cal un servidor "
+    "([Dades] Servidor a Nuri.ini) o, si nom\x82s aquest ordinador fa servir la carpeta "
+    "compartida, [Dades] XarxaLocal=1.",
+    "), donde los ficheros SQLite no se pueden compartir entre ordenadores: hace falta un "
+    "servidor ([Dades] Servidor en Nuri.ini) o, si solo este ordenador usa la carpeta "
+    "compartida, [Dades] XarxaLocal=1.",
+    "), onde os ficheiros SQLite nom se podem partilhar entre computadores: fai falta um "
+    "servidor ([Dades] Servidor em Nuri.ini) ou, se s\xA2 este computador usa a pasta "
+    "partilhada, [Dades] XarxaLocal=1.",
+    "), a on es fich\x8Ars SQLite non se p\x95" "den compartir entre ordenadors: cau un servidor "
+    "([Dades] Servidor en Nuri.ini) o, se sonque aguest ordenador utilize era carpeta "
+    "compartida, [Dades] XarxaLocal=1.",
+};
+
+constexpr FourTexts kServerUnreachable = {
+    "No es pot connectar amb el servidor: ",
+    "No se puede conectar con el servidor: ",
+    "Nom se pode conectar com o servidor: ",
+    "Non se p\x95t connectar damb eth servidor: ",
+};
+
 constexpr FourTexts kLockFile = {
     "FITXER BLOQUEJAT. ESPEREU UN MOMENT",
     "FICHERO BLOQUEADO. ESPERE UN MOMENTO",
@@ -56,6 +86,12 @@ constexpr FourTexts kLockFileEsc = {
 
 std::string LockedRecordNotice() { return Pick(kLockedRecord); }
 std::string OpenFailurePrefix() { return Pick(kOpenFailure); }
+std::string NetworkFileSystemReason(std::string_view file_system) {
+  std::string text = Pick(kNetworkFileSystemBefore);
+  text.append(file_system);
+  return text + Pick(kNetworkFileSystemAfter);
+}
+std::string ServerUnreachablePrefix() { return Pick(kServerUnreachable); }
 std::string LockFileNotice() { return Pick(kLockFile); }
 std::string LockFileEscText() { return Pick(kLockFileEsc); }
 

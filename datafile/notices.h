@@ -5,6 +5,7 @@
 #define KEL_DATAFILE_NOTICES_H_
 
 #include <string>
+#include <string_view>
 
 namespace kel {
 
@@ -14,6 +15,15 @@ std::string LockedRecordNotice();
 // The start of the open-failure message; the logical name and " (status)"
 // follow it.
 std::string OpenFailurePrefix();
+
+// The reasons shown under the open-failure message when the record manager
+// said why it refused the file (recman/open_refusal.h):
+// - the file lies on a network file system (`file_system`, its name: "nfs"),
+//   where SQLite files cannot be shared, and what the installation needs;
+// - the server could not be reached: the words that come before the server
+//   library's own message.
+std::string NetworkFileSystemReason(std::string_view file_system);
+std::string ServerUnreachablePrefix();
 
 // The notice while a lock file names a lock of another station, without its
 // final "."; and the text that follows it when the operator may give up with

@@ -4,6 +4,7 @@
 
 #include "platform/file_system_kind.h"
 #include "recman/backend_config.h"
+#include "recman/open_refusal.h"
 
 namespace kel {
 namespace {
@@ -26,6 +27,7 @@ std::int16_t CheckFileSystemForSqlite(const std::string& native_path, std::strin
                      "server: [Dades] Servidor in Nuri.ini. Only when this computer alone uses "
                      "the share: [Dades] XarxaLocal=1.";
   LastRefusal() = text;
+  NoteOpenRefusal(OpenRefusalKind::kNetworkFileSystem, kind.name);
   if (refusal != nullptr) *refusal = std::move(text);
   return kStatusNetworkFileSystem;
 }

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "recman/conninfo_passwords.h"
+#include "recman/open_refusal.h"
 #include "recman/recman.h"
 
 namespace kel {
@@ -23,6 +25,14 @@ std::vector<PgConn*>& Registry() {
 }
 
 void IgnoreNotice(void*, const char*) {}
+
+// Why a connection could not be made, for the message that reports it; the
+// library's words may echo the connection string, so its passwords go.
+void NoteConnectionRefusal(pg_conn* conn, const std::string& conninfo) {
+  const char* message = conn != nullptr ? PQerrorMessage(conn) : nullptr;
+  NoteOpenRefusal(OpenRefusalKind::kServerUnreachable,
+                  HideConnectionPasswords(message != nullptr ? message : "", conninfo));
+}
 
 }  // namespace
 
@@ -139,6 +149,7 @@ std::int16_t PgConn::Acquire(const std::string& conninfo, PgConn** out) {
   c->conninfo_ = conninfo;
   c->conn_ = PQconnectdb(conninfo.c_str());
   if (c->conn_ == nullptr || PQstatus(c->conn_) != CONNECTION_OK) {
+    NoteConnectionRefusal(c->conn_, conninfo);
     delete c;  // closes what was opened
     return kStatusIoError;
   }
@@ -153,6 +164,7 @@ std::int16_t PgConn::Acquire(const std::string& conninfo, PgConn** out) {
   const bool ok = PQresultStatus(r) == PGRES_TUPLES_OK;
   PQclear(r);
   if (!ok || PQenterPipelineMode(c->conn_) != 1) {
+    NoteConnectionRefusal(c->conn_, conninfo);
     delete c;
     return kStatusIoError;
   }

@@ -60,6 +60,7 @@ void BrowseCache::Open(std::string_view system_path) {
   in_memory_ =
       OpenFile(path_, FileAccess::kWriteTruncate, FileShare::kShared, &file_) != FileResult::kOk;
   memory_.clear();
+  lost_from_ = lost_to_ = 0;
   end_ = 0;
   last_ = 0;
 }
@@ -73,6 +74,12 @@ std::uint32_t BrowseCache::Append(std::int32_t record, std::string_view text) {
     if (!ReadBytes(0, static_cast<std::size_t>(end_), &held)) return 0;
     file_.Close();
     in_memory_ = true;
+    // Another program may have cut the file short: the bytes it no longer
+    // holds are gone. Positions stay as they were (the copy is filled out
+    // to the bytes written), and the entries that lay there are unreadable.
+    lost_from_ = held.size();
+    lost_to_ = end_;
+    held.resize(static_cast<std::size_t>(end_), '\0');
     memory_ = std::move(held);
   }
   if (in_memory_) memory_ += bytes;
@@ -86,6 +93,8 @@ bool BrowseCache::ReadBytes(std::uint64_t offset, std::size_t n, std::string* by
   const auto available = static_cast<std::size_t>(end_ - offset);
   if (n > available) n = available;
   if (in_memory_) {
+    if (offset < lost_to_ && offset + n > lost_from_) return false;
+    if (offset > memory_.size()) return false;
     bytes->assign(memory_, static_cast<std::size_t>(offset), n);
     return true;
   }
@@ -115,6 +124,7 @@ void BrowseCache::CloseAndDelete() {
   open_ = false;
   in_memory_ = false;
   memory_.clear();
+  lost_from_ = lost_to_ = 0;
   end_ = 0;
   last_ = 0;
 }

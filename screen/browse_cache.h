@@ -1,7 +1,9 @@
 // The browse list's cache file (browse_list.h describes its entries): the
 // lines read so far, appended in reading order and read back by position.
 // When the file cannot be written (no temporary directory, disk full) the
-// same bytes are kept in memory, so the list still works.
+// same bytes are kept in memory, so the list still works. Entries whose bytes
+// the file no longer held when the copy was taken (another program cut it
+// short) read as absent; no read ever fails in any other way.
 #ifndef KEL_SCREEN_BROWSE_CACHE_H_
 #define KEL_SCREEN_BROWSE_CACHE_H_
 
@@ -41,6 +43,10 @@ class BrowseCache {
   bool open_ = false;
   bool in_memory_ = false;
   std::string memory_;
+  // Bytes [lost_from_, lost_to_) of memory_ were missing from the file when
+  // it was copied; empty when lost_from_ == lost_to_.
+  std::uint64_t lost_from_ = 0;
+  std::uint64_t lost_to_ = 0;
   std::uint64_t end_ = 0;   // bytes written so far
   std::uint32_t last_ = 0;  // position of the last entry; 0: none
 };

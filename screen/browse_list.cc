@@ -95,8 +95,8 @@ class ListView {
         width_(def.MenuEntry[5] - def.MenuEntry[3] - 1),
         title_(def.MenuText),
         start_(std::move(start)),
+        prefix_(std::move(prefix)),
         source_(file_ != 0 ? Registered().source : nullptr) {
-    if (source_ != nullptr) prefix_ = source_->SortKey(prefix, file_);
     normal_ = AttributeOf("h");
     bar_attr_ = AttributeOf("u");
   }
@@ -139,11 +139,17 @@ class ListView {
         return Keep(record, text);
       }
       if (source_ == nullptr) break;
+      const bool first = !read_any_;
       const std::int16_t status =
-          read_any_ ? source_->Step(file_) : source_->Find(file_, key_number_, start_);
+          first ? source_->Find(file_, key_number_, start_) : source_->Step(file_);
       read_any_ = true;
       if (status != 0) break;
-      if (!source_->KeyText(file_).starts_with(prefix_)) break;
+      // The collating form is the list's key's, so the prefix is converted
+      // only once the first read has put the file on that key. An empty
+      // prefix lists every record: converted, a binary segment would turn
+      // it into zero bytes.
+      if (first && !prefix_.empty()) sort_prefix_ = source_->SortKey(prefix_, file_);
+      if (!prefix_.empty() && !source_->KeyText(file_).starts_with(sort_prefix_)) break;
       std::string text = format(list_);
       if (text.empty()) continue;
       return Keep(source_->Position(file_), text);
@@ -294,8 +300,9 @@ class ListView {
   const int width_;
   const std::string title_;
   const std::string start_;
+  const std::string prefix_;  // as the preparation gave it
   BrowseRecordSource* const source_;
-  std::string prefix_;
+  std::string sort_prefix_;  // prefix_ in the collating form of the list's key
   std::uint8_t normal_ = 0;
   std::uint8_t bar_attr_ = 0;
 
@@ -384,7 +391,15 @@ void BrowseList(std::int16_t list, std::int16_t* result) {
   std::int16_t key = 0;
   bool go_on = true;
   if (def.MenuEntry[6] != 0) {
+    // The form is a dialog of its own, which clears the field in progress
+    // when it ends; the list is still the one opened from that field, and
+    // its preparation, lines and follow-up hook are told so.
+    const FormDialogState opened_from = FormDialogGlobals();
     FormDialog(def.MenuEntry[6], 0, 0, &key);
+    FormDialogState& f = FormDialogGlobals();
+    f.LastFieldValue = opened_from.LastFieldValue;
+    f.LastFieldForm = opened_from.LastFieldForm;
+    f.LastFieldNumber = opened_from.LastFieldNumber;
     go_on = key != keys::kEsc;
   }
   std::string start;

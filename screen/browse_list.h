@@ -36,7 +36,8 @@
 // entry at the file's first byte has position 1), so that 0 means "none".
 //
 // Globals: BrowseGlobals(); reads the lookup-list tables, `TempDir`,
-// FormDialogGlobals() (the form and field the list was opened from); uses
+// FormDialogGlobals() (the form and field the list was opened from, put
+// back after the form run before the list, which clears them); uses
 // the window, colour and exit-key stacks, the file's lock mode and one
 // 32-bit entry of the save stack, each back where it was when BrowseList
 // returns.
@@ -102,7 +103,9 @@ class BrowseRecordSource {
   virtual std::int32_t Position(std::int16_t file) = 0;
   // Reads the record at `position` into the file's record area; status.
   virtual std::int16_t ReadAt(std::int16_t file, std::int32_t position) = 0;
-  // The current record's key in collating form, and a text in that form.
+  // The current record's key in collating form, and a text in that form;
+  // both by the key the file is on (the list's own once Find has read by
+  // it).
   virtual std::string KeyText(std::int16_t file) = 0;
   virtual std::string SortKey(std::string_view text, std::int16_t file) = 0;
 };
@@ -117,7 +120,9 @@ struct BrowseProcedures {
   // Before anything is read: may refuse the list (a non-zero result is the
   // list's result); sets the key to start from (*start, "" = the first
   // record) and the prefix every listed key must begin with (*prefix, "" =
-  // all records). Both arrive empty.
+  // all records), both as key bytes of the list's key. The list compares
+  // the prefix in that key's collating form (binary segments by value,
+  // alternate-collating ones through the file's table). Both arrive empty.
   std::function<std::int16_t(std::int16_t list, std::string* start, std::string* prefix)> prepare;
   // The text of the line for the record just read (in the file's record
   // area); "" leaves the record out. For a list without file it is asked

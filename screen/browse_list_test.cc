@@ -91,12 +91,15 @@ class TableSource : public BrowseRecordSource {
   std::vector<std::string> calls;
   std::int16_t read_status = 0;
   int current = -1;
+  int finds = 0;
+  std::vector<std::string> sorted;  // SortKey's texts, with the Finds before each
 
   void LockMode(std::int16_t file, std::string_view letters) override {
     calls.push_back("lock " + std::to_string(file) + " " + std::string(letters));
   }
   std::int16_t Find(std::int16_t, std::int16_t key_number, std::string_view start) override {
     calls.push_back("find " + std::to_string(key_number) + " " + std::string(start));
+    ++finds;
     for (current = 0; current < static_cast<int>(rows.size()); ++current) {
       if (rows[static_cast<std::size_t>(current)].first >= start) return 0;
     }
@@ -119,6 +122,7 @@ class TableSource : public BrowseRecordSource {
     return k;
   }
   std::string SortKey(std::string_view text, std::int16_t) override {
+    sorted.push_back(std::string(text) + " after " + std::to_string(finds) + " find");
     std::string k(text);
     for (char& c : k) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return k;
@@ -439,6 +443,36 @@ TEST_F(BrowseListTest, FileListReadsFromTheStartKeyWhileThePrefixHolds) {
   EXPECT_EQ(source.calls.back(), "lock 7 -");
 }
 
+// The collating form depends on the key the file is on, which the list's
+// first read sets: the prefix is converted after it, and an empty prefix
+// (all records) is never converted.
+TEST_F(BrowseListTest, ThePrefixIsConvertedAfterTheFirstReadAndAnEmptyOneNever) {
+  TableSource source;
+  source.rows = {{"aa", 100}, {"ba", 200}, {"bb", 300}};
+  RegisterBrowseRecordSource(&source);
+  Define(1, "T", 7)->MenuEntry[1] = 2;
+  std::string prefix = "b";
+  BrowseProcedures p;
+  p.prepare = [&](std::int16_t, std::string*, std::string* out) -> std::int16_t {
+    *out = prefix;
+    return 0;
+  };
+  p.format_line = [&](std::int16_t) { return "KEY " + source.Key(); };
+  SetBrowseProcedures(p);
+  std::vector<std::string> rows;
+  at_wait_ = [&](int) { rows = {ListRow(1).substr(0, 6), ListRow(2).substr(0, 6)}; };
+  EXPECT_EQ(Run(1, {kEsc}), -1);
+  EXPECT_EQ(source.sorted, std::vector<std::string>{"b after 1 find"});
+  EXPECT_EQ(rows, (std::vector<std::string>{"      ", "      "})) << "starts with aa: ends at once";
+
+  prefix.clear();
+  source.sorted.clear();
+  at_wait_ = [&](int) { rows = {ListRow(1).substr(0, 6), ListRow(2).substr(0, 6)}; };
+  EXPECT_EQ(Run(1, {kEsc}), -1);
+  EXPECT_TRUE(source.sorted.empty());
+  EXPECT_EQ(rows, (std::vector<std::string>{"KEY aa", "KEY ba"}));
+}
+
 TEST_F(BrowseListTest, CacheFileHoldsOneEntryPerLineInReadingOrder) {
   Define(1, "T");
   Lines({"ONE", "", "never read"});
@@ -527,6 +561,54 @@ TEST_F(BrowseListTest, F3OpensTheSecondListAfterTheFirstHasClosedItsCache) {
   EXPECT_EQ(Run(1, {kTerminalF3, kEsc}), -1);
   EXPECT_EQ(second_reads, 1);
   EXPECT_TRUE(hooks.empty());
+  FormDialogGlobals() = FormDialogState{};
+}
+
+// A form run before the list is a dialog of its own that clears the field in
+// progress when it ends; the follow-up hook got form 0 and field 0. The list
+// keeps the field it was opened from for its preparation, its lines and the
+// hook.
+TEST_F(BrowseListTest, FollowUpHookGetsTheOpeningFieldAfterAFormRanFirst) {
+  ResetFormTables(2, 1);
+  MutableForm(2)->FormKeys = "d,1b";
+  MutableForm(2)->FormFieldCount = 1;
+  MutableField(2, 1)->FieldLength = 3;
+  MutableField(2, 1)->FieldRow = 2;
+  MutableField(2, 1)->FieldValue = "   ";
+  MenuListEntry* first = Define(1, "FIRST");
+  first->MenuEntry[6] = 2;
+  first->MenuEntry[7] = 2;
+  Define(2, "SECOND");
+  std::vector<std::string> seen;
+  auto last_field = [] {
+    const FormDialogState& g = FormDialogGlobals();
+    return std::to_string(g.LastFieldForm) + "." + std::to_string(g.LastFieldNumber) + " " +
+           g.LastFieldValue;
+  };
+  BrowseProcedures p;
+  p.prepare = [&](std::int16_t list, std::string*, std::string*) -> std::int16_t {
+    seen.push_back("prepare " + std::to_string(list) + " " + last_field());
+    return 0;
+  };
+  p.format_line = [](std::int16_t list) {
+    return BrowseGlobals().LineNumber <= 2
+               ? "L" + std::to_string(list) + "." + std::to_string(BrowseGlobals().LineNumber)
+               : std::string();
+  };
+  p.follow_up = [&](std::int16_t list, std::int16_t form, std::int16_t field) {
+    seen.push_back("hook " + std::to_string(list) + " " + std::to_string(form) + "." +
+                   std::to_string(field) + " chose " + BrowseGlobals().ChosenText);
+  };
+  SetBrowseProcedures(p);
+  FormDialogGlobals().LastFieldForm = 4;
+  FormDialogGlobals().LastFieldNumber = 5;
+  FormDialogGlobals().LastFieldValue = "ABC";
+  // Enter through the form, F3 in the first list, Down and Enter in the
+  // second.
+  EXPECT_EQ(Run(1, {kEnter, kF3, kDown, kEnter}), -1);
+  const std::vector<std::string> expected = {"prepare 1 4.5 ABC", "prepare 2 4.5 ABC",
+                                             "hook 1 4.5 chose L2.2"};
+  EXPECT_EQ(seen, expected);
   FormDialogGlobals() = FormDialogState{};
 }
 

@@ -3,7 +3,8 @@
 // Window rows (relative to the frame's top-left corner, 7 rows per month):
 //   0             the frame, the year " #### " in its middle
 //   1             the weekday heading, Monday first, 3 columns per day
-//   2, 9, 16      the name of each of the three months
+//   2, 9, 16      the name of each of the three months, in capitals with
+//                 its accents kept (C-cedilla, E-grave)
 //   3..8 ...      its weeks; day d of month m at row first-row + 1 +
 //                 (weekday of the 1st + d - 2) div 7, column 3 x weekday - 2
 #include "screen/calendar.h"
@@ -16,6 +17,7 @@
 #include "screen/windows.h"
 #include "util/dates.h"
 #include "util/fixed_text.h"
+#include "util/fold_case.h"
 #include "util/session_context.h"
 
 namespace kel {
@@ -72,7 +74,11 @@ class CalendarPage {
     Write(1, 1, Heading(Session().SessionLanguage));
     for (int m = first_; m < first_ + kMonthsShown; ++m) {
       const int base = kRowsPerMonth * (m - first_) + 2;
-      Write(base, 1, DateText(PackedOf(year_, m, 1), 2, "m"));
+      // The date text gives the name in small letters; the title shows it in
+      // capitals, accents kept: the ordinary mode, since the field editor
+      // folds accents only around its matching of a typed letter, never
+      // across a key wait from which the calendar opens.
+      Write(base, 1, FoldCase(DateText(PackedOf(year_, m, 1), 2, "m")));
       for (int day = 1; day <= CalendarMonthLength(year_, m); ++day) ShowDay(m, day);
     }
   }

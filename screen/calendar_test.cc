@@ -182,14 +182,14 @@ TEST_F(CalendarTest, OpensOnTheSessionDateWithTheQuarterShown) {
   const std::string dash7(7, '\xC4');
   EXPECT_EQ(Box(s, 1), "\xDA" + dash7 + " 2024 " + dash7 + "\xBF");
   EXPECT_EQ(Box(s, 2), Inside("DL DT DC DJ DV DS DG"));
-  EXPECT_EQ(Box(s, 3), Inside("gener"));
+  EXPECT_EQ(Box(s, 3), Inside("GENER"));
   EXPECT_EQ(Box(s, 4), Inside(" 1  2  3  4  5  6  7"));  // 1 January 2024 is a Monday
   EXPECT_EQ(Box(s, 8), Inside("29 30 31"));
   EXPECT_EQ(Box(s, 9), Inside(""));
-  EXPECT_EQ(Box(s, 10), Inside("febrer"));
+  EXPECT_EQ(Box(s, 10), Inside("FEBRER"));
   EXPECT_EQ(Box(s, 11), Inside("          1  2  3  4"));
   EXPECT_EQ(Box(s, 15), Inside("26 27 28 29"));
-  EXPECT_EQ(Box(s, 17), Inside("mar\x87"));
+  EXPECT_EQ(Box(s, 17), Inside("MAR\x80"));
   EXPECT_EQ(Box(s, 18), Inside("             1  2  3"));
   EXPECT_EQ(Box(s, 23), Inside(""));
   EXPECT_EQ(Box(s, 24), "\xC0" + std::string(20, '\xC4') + "\xD9");
@@ -209,9 +209,9 @@ TEST_F(CalendarTest, MovingRedrawsTheMonthsAndChoosingTypesTheDate) {
   EXPECT_EQ(AttrAt(attrs_[1], 11, 69), 0x70) << "1 February, a Thursday";
   EXPECT_EQ(AttrAt(attrs_[1], 8, 66), 0x07) << "31 January back in the normal colour";
   EXPECT_EQ(shots_[2], shots_[0]) << "back on 31 January";
-  EXPECT_EQ(Box(shots_[3], 3), Inside("abril"));
-  EXPECT_EQ(Box(shots_[3], 10), Inside("maig"));
-  EXPECT_EQ(Box(shots_[3], 17), Inside("juny"));
+  EXPECT_EQ(Box(shots_[3], 3), Inside("ABRIL"));
+  EXPECT_EQ(Box(shots_[3], 10), Inside("MAIG"));
+  EXPECT_EQ(Box(shots_[3], 17), Inside("JUNY"));
   EXPECT_EQ(Box(shots_[3], 8), Inside("29 30"));
   EXPECT_EQ(AttrAt(attrs_[3], 8, 63), 0x70) << "30 April, a Tuesday";
   EXPECT_EQ(shots_[4], shots_[3]) << "Enter does nothing";
@@ -223,8 +223,8 @@ TEST_F(CalendarTest, LeftFromTheFirstOfJanuaryShowsThePreviousYear) {
   Session().SessionDate = PackDigits("20240101");
   EXPECT_EQ(Run({{}, {kLeft}, {kEsc}}), "");
   EXPECT_EQ(Box(shots_[1], 1).substr(8, 6), " 2023 ");
-  EXPECT_EQ(Box(shots_[1], 3), Inside("octubre"));
-  EXPECT_EQ(Box(shots_[1], 17), Inside("desembre"));
+  EXPECT_EQ(Box(shots_[1], 3), Inside("OCTUBRE"));
+  EXPECT_EQ(Box(shots_[1], 17), Inside("DESEMBRE"));
   // 31 December 2023 is a Sunday: row 17 + 1 + (5 + 31 - 2) / 7 = 22.
   EXPECT_EQ(Box(shots_[1], 22), Inside("25 26 27 28 29 30 31"));
   EXPECT_EQ(AttrAt(attrs_[1], 22, 78), 0x70);
@@ -236,16 +236,40 @@ TEST_F(CalendarTest, HeadingAndNamesFollowTheSessionLanguage) {
     const char* heading;
     const char* january;
   } cases[] = {
-      {"SPA", " L  M  X  J  V  S  D", "enero"},
-      {"GLG", " L  M  X  J  V  S  D", "janeiro"},
-      {"OCI", "DL DT DC DJ DD DS DG", "g\x8Ar"},
-      {"CAT", "DL DT DC DJ DV DS DG", "gener"},
+      {"SPA", " L  M  X  J  V  S  D", "ENERO"},
+      {"GLG", " L  M  X  J  V  S  D", "JANEIRO"},
+      {"OCI", "DL DT DC DJ DD DS DG", "G\xD4R"},
+      {"CAT", "DL DT DC DJ DV DS DG", "GENER"},
   };
   for (const auto& c : cases) {
     SetSessionLanguage(c.language);
     EXPECT_EQ(Run({{}, {kEsc}}), "");
     EXPECT_EQ(Box(shots_[0], 2), Inside(c.heading)) << c.language;
     EXPECT_EQ(Box(shots_[0], 3), Inside(c.january)) << c.language;
+  }
+}
+
+// The month names were shown as the date texts give them, in small letters;
+// they are capitalised in the ordinary mode, accents kept, in every language.
+TEST_F(CalendarTest, MonthNamesAreInCapitalsWithTheirAccents) {
+  struct Case {
+    const char* language;
+    const char* first_quarter[3];
+    const char* third_quarter[3];
+  } cases[] = {
+      {"CAT", {"GENER", "FEBRER", "MAR\x80"}, {"JULIOL", "AGOST", "SETEMBRE"}},
+      {"SPA", {"ENERO", "FEBRERO", "MARZO"}, {"JULIO", "AGOSTO", "SEPTIEMBRE"}},
+      {"GLG", {"JANEIRO", "FEVEREIRO", "MAR\x80O"}, {"JULHO", "AGOSTO", "SETEMBRO"}},
+      {"OCI", {"G\xD4R", "HEREU\xD4R", "MAR\x80"}, {"JUNHSEGA", "AGOST", "SETEME"}},
+  };
+  for (const auto& c : cases) {
+    SetSessionLanguage(c.language);
+    EXPECT_EQ(Run({{}, {kPgDn}, {kPgDn}, {kEsc}}), "");
+    ASSERT_EQ(shots_.size(), 3u);
+    for (int m = 0; m < 3; ++m) {
+      EXPECT_EQ(Box(shots_[0], 3 + 7 * m), Inside(c.first_quarter[m])) << c.language << " " << m;
+      EXPECT_EQ(Box(shots_[2], 3 + 7 * m), Inside(c.third_quarter[m])) << c.language << " " << m;
+    }
   }
 }
 

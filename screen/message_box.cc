@@ -117,9 +117,22 @@ std::string WrapText(std::string_view text, std::int16_t indent, std::int16_t wi
 }
 
 void MessageBox(std::int16_t row, std::string* text) {
-  TranscriptLine(TrimRight(*text));
+  // Each line feed starts a new line of the box, and a new line of the log.
+  std::string lines;
+  for (std::size_t start = 0;;) {
+    const std::size_t end = text->find('\n', start);
+    const std::string_view part =
+        std::string_view(*text).substr(start, end == std::string::npos ? end : end - start);
+    if (part.empty() && start > 0 && end == std::string::npos) break;  // a final line feed
+    TranscriptLine(TrimRight(part));
+    std::string wrapped = WrapText(part, 0, kMessageLineWidth, 'i');
+    // An empty part between two line feeds is a blank line.
+    if (wrapped.empty() && end != std::string::npos) wrapped.assign(kMessageLineWidth, ' ');
+    lines += wrapped;
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
   SetColour("+rh");
-  std::string lines = WrapText(*text, 0, kMessageLineWidth, 'i');
   // Every caller closes the box with WinPop, so a box is always opened: an
   // empty text gets one blank line, an overlong one keeps the lines that fit.
   if (lines.empty()) lines.assign(kMessageLineWidth, ' ');

@@ -44,6 +44,9 @@ std::string WrapText(std::string_view text, std::int16_t indent, std::int16_t wi
 // Shows `*text` in a box around screen row `row` (12 for messages the
 // operator acknowledges, 24 for waiting notices) and replaces `*text` with
 // its broken form (WrapText(text, 0, 76, 'I'): n lines of 76 characters).
+// A line feed in the text ends a part: each part is broken on its own and
+// starts on a line of its own (the reason under a message); on the plain
+// console each part is a line of the log.
 // The box is rows top..top + n + 1 with top = row - (n + 1) div 2 - 2 (at
 // least 1; moved up to end on the last row when it would reach below),
 // sized by the widest line m: columns 41 - (m + 1) div 2 - 2 to

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/system.h"
 #include "screen/screen_test_support.h"
@@ -169,6 +171,28 @@ TEST_F(MessageBoxTest, LinesBreakAtWordsAndKeepTheirOrder) {
   EXPECT_EQ(Row(10).substr(1, 78), "\xB3 " + first + " \xB3");
   EXPECT_EQ(Row(11).substr(1, 25), "\xB3 OBERT O ESTA BLOQUEJAT ");
   EXPECT_EQ(text.substr(76, 22), "OBERT O ESTA BLOQUEJAT");
+  WinPop();
+}
+
+// A reason under a message: each part after a line feed starts on a line of
+// its own in the box and is a line of its own in the log.
+TEST_F(MessageBoxTest, ALineFeedStartsTheNextPartOnALineOfItsOwn) {
+  const std::string message = "NO ES POT ACCEDIR AL FITXER /srv/kel/menu (2)";
+  const std::string reason(80, 'r');  // two lines of its own
+  std::string text = message + "\n" + reason + "\n\nlast\n";
+  MessageBox(12, &text);
+  ASSERT_EQ(text.size(), 5u * 76);
+  EXPECT_EQ(text.substr(0, 76), message + std::string(76 - message.size(), ' '));
+  EXPECT_EQ(text.substr(76, 76), std::string(76, 'r'));
+  EXPECT_EQ(text.substr(152, 76), "rrrr" + std::string(72, ' '));
+  EXPECT_EQ(text.substr(228, 76), std::string(76, ' '));
+  EXPECT_EQ(text.substr(304, 4), "last");
+  const Box b = FindBox();
+  EXPECT_EQ(b.bottom - b.top - 1, 5);
+  EXPECT_EQ(Row(b.top + 1).substr(static_cast<std::size_t>(b.left + 1), message.size()), message);
+  EXPECT_EQ(Row(b.top + 2).substr(static_cast<std::size_t>(b.left + 1), 4), "rrrr");
+  const std::vector<std::string> log = {message, reason, "", "last"};
+  EXPECT_EQ(con().transcript(), log);
   WinPop();
 }
 

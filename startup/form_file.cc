@@ -259,21 +259,26 @@ std::string FormFilePath() {
 }
 
 FormFileStatus LoadFormFile(std::string_view path, const TextTranslator& translate,
-                            std::string* message) {
+                            std::string* message, std::string* detail) {
   ClearFormTables();
+  std::string unused;
+  if (detail == nullptr) detail = &unused;
+  detail->clear();
   FieldReader reader;
   if (reader.Open(path) != FileResult::kOk) {
     *message = "the form file " + std::string(path) + " cannot be opened";
     return FormFileStatus::kMissing;
   }
   if (reader.Size() > kMaxFormFileBytes) {
-    *message = "the form file " + std::string(path) + " is damaged: it is larger than 1 MiB";
+    *detail = "it is larger than 1 MiB";
+    *message = "the form file " + std::string(path) + " is damaged: " + *detail;
     return FormFileStatus::kDamaged;
   }
   FormFileLoader loader(&reader);
   if (!loader.Load()) {
     ClearFormTables();
-    *message = "the form file " + std::string(path) + " is damaged: " + loader.error();
+    *detail = loader.error();
+    *message = "the form file " + std::string(path) + " is damaged: " + *detail;
     return FormFileStatus::kDamaged;
   }
   loader.Translate(translate);

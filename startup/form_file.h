@@ -81,10 +81,12 @@ std::string FormFilePath();
 //
 // Returns kOk, or kMissing / kDamaged with `*message` saying what is wrong
 // (naming the file and, for a damaged file, the line); the form tables are
-// then left empty and nothing has been translated.
+// then left empty and nothing has been translated. `*detail`, when given,
+// gets the loader's own words about a damaged file without the file's name
+// ("line 12: ...", for a message in other words), "" otherwise.
 // Writes: the form tables. Reads: Session().SessionLanguage.
 [[nodiscard]] FormFileStatus LoadFormFile(std::string_view path, const TextTranslator& translate,
-                                          std::string* message);
+                                          std::string* message, std::string* detail = nullptr);
 
 // The language field's current value (form 1, field 9).
 std::string& LanguageFieldValue();

@@ -73,13 +73,14 @@ class FormFileTest : public ::testing::Test {
     f.Close();
     translated_.clear();
     message_.clear();
+    detail_ = "stale";
     return LoadFormFile(
         path,
         [this](std::string_view text) {
           translated_.emplace_back(text);
           return "T(" + std::string(text) + ")";
         },
-        &message_);
+        &message_, &detail_);
   }
 
   // Everything the tables hold, as one text, to compare two loads.
@@ -111,6 +112,7 @@ class FormFileTest : public ::testing::Test {
 
   std::string dir_;
   std::string message_;
+  std::string detail_;  // the loader's words alone
   std::vector<std::string> translated_;
 };
 
@@ -230,6 +232,8 @@ TEST_F(FormFileTest, DamagedFilesAreRefusedBeforeAnythingIsTranslated) {
     EXPECT_EQ(Load(Lines(lines)), FormFileStatus::kDamaged) << c.what;
     EXPECT_NE(message_.find(c.message), std::string::npos) << c.what << ": " << message_;
     EXPECT_NE(message_.find("FORM.JPN is damaged"), std::string::npos) << c.what;
+    EXPECT_NE(detail_.find(c.message), std::string::npos) << c.what << ": " << detail_;
+    EXPECT_EQ(message_, "the form file " + dir_ + "/FORM.JPN is damaged: " + detail_) << c.what;
     EXPECT_TRUE(translated_.empty()) << c.what;
     EXPECT_EQ(FormTables().FormCount, 0) << c.what;
     EXPECT_EQ(LanguageFieldValue(), "") << c.what;
@@ -293,6 +297,9 @@ TEST_F(FormFileTest, MissingAndOversizedFiles) {
   big += std::string(kMaxFormFileBytes, ' ');
   EXPECT_EQ(Load(big), FormFileStatus::kDamaged);
   EXPECT_NE(message_.find("larger than 1 MiB"), std::string::npos) << message_;
+  EXPECT_EQ(detail_, "it is larger than 1 MiB");
+  EXPECT_EQ(Load(Lines(SampleLines())), FormFileStatus::kOk);
+  EXPECT_EQ(detail_, "");
 }
 
 }  // namespace

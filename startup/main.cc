@@ -8,6 +8,7 @@
 //   tavireno /INFORME   reads every file and reports its language texts,
 //                       writing nothing (convert/census_command.h)
 //   tavireno --help     the usage; --version the version (convert/command_line_help.h)
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -20,13 +21,13 @@
 #include "convert/converters.h"
 #include "convert/driver.h"
 #include "convert/language_text.h"
+#include "convert/run_messages.h"
 #include "datafile/browse_source.h"
 #include "datafile/db_open.h"
 #include "platform/console.h"
 #include "platform/signals.h"
 #include "platform/system.h"
 #include "platform/wait_hooks.h"
-#include "recman/network_fs.h"
 #include "recman/recman.h"
 #include "screen/browse_list.h"
 #include "screen/form_dialog.h"
@@ -62,13 +63,19 @@ int Stop(int code, const std::string& cp850_message) {
   return code;
 }
 
-// An open refused because the SQLite files lie on a network file system:
-// after the usual message, the terminal's shell also learns which file
-// system it is and what the installation needs.
+// An open refused for a reason the record manager gave (the SQLite files on
+// a network file system, a server that cannot be reached): after the usual
+// message, the terminal's shell also learns it, message and reason, in the
+// session's language.
 void ExitAfterOpenFailure(int code) {
-  if (!LastFileSystemRefusal().empty()) {
+  const std::string& text = LastOpenFailure();
+  if (text.find('\n') != std::string::npos) {
     UseMemoryConsole();
-    std::fprintf(stderr, "tavireno: %s\n", LastFileSystemRefusal().c_str());
+    for (std::size_t start = 0; start < text.size();) {
+      const std::size_t end = std::min(text.find('\n', start), text.size());
+      std::fprintf(stderr, "tavireno: %s\n", Cp850ToUtf8(text.substr(start, end - start)).c_str());
+      start = end + 1;
+    }
   }
   std::exit(code);
 }
@@ -83,9 +90,8 @@ void SelectConsoleForRun(bool automatic) {
     std::fprintf(stderr, "%s\n", why.c_str());
     std::exit(kExitTerminalUnusable);
   }
-  std::fprintf(stderr,
-               "tavireno: %s (An unattended run needs no screen: it goes on with plain output.)\n",
-               why.c_str());
+  std::fprintf(stderr, "tavireno: %s\n",
+               Cp850ToUtf8(PlainOutputNotice(Utf8ToCp850(why))).c_str());
   if (SelectConsole(ConsoleKind::kPlain) != ConsoleStatus::kOk) std::exit(kExitTerminalUnusable);
 }
 
@@ -115,9 +121,7 @@ void EndAtWaitOnSignal();
   while (Screen().WindowDepth > 0) WinPop();
   std::int16_t status = 0;
   DbResetAll(&status);
-  const std::string text = std::string("stopped by ") + TerminationSignalName(signal_number) +
-                           ": the files converted so far keep their new texts and the others "
-                           "are as they were; nothing was recorded. A new run finishes the job.";
+  const std::string text = SignalStopMessage(TerminationSignalName(signal_number));
   if (ScreenConsole().Kind() == ConsoleKind::kPlain) ConsolePrintLine(text);
   std::exit(Stop(128 + signal_number, text));
 }
@@ -126,17 +130,6 @@ void EndAtWaitOnSignal();
 // first; the conversion itself looks between records.
 void EndAtWaitOnSignal() {
   if (TerminationSignal() != 0) EndOnSignal();
-}
-
-// The files not converted completely, for the closing line.
-std::string IncompleteFilesText(const ConversionTally& tally) {
-  std::string text;
-  for (const ConversionTally::FileProblem& f : tally.files) {
-    if (!text.empty()) text += "; ";
-    text += f.path + ": " + std::to_string(f.not_converted) + " of " + std::to_string(f.records) +
-            " records do not hold the new text (" + f.reason + ")";
-  }
-  return text;
 }
 
 int Run(int argc, char** argv) {
@@ -150,27 +143,27 @@ int Run(int argc, char** argv) {
   if (CensusRequested(Session().CommandLine)) return RunCensusCommand();
   RegisterWaitHook(&EndAtWaitOnSignal);
   ReadSwitches(Session().CommandLine);
+  // The session first: what the program says from here on is in its
+  // language.
+  SetUpSession();
+  Session().ProgramName = "TAVIRENO";
   SelectConsoleForRun(Driver().AutoMode);
 
   SetCursorVisible(false);
-  SetUpSession();
   RegisterStandardPopups();  // Alt+X and Alt+C from every key wait
   (void)SetProgramExitHook(&ExitAfterOpenFailure);
   if (!Session().InstallRoot.empty()) (void)ChangeDirectory(Session().InstallRoot);
-  Session().ProgramName = "TAVIRENO";
 
   // Checked before anything is opened: without a keyboard the form could
   // only wait for ever.
   if (!Driver().AutoMode && ScreenConsole().Kind() == ConsoleKind::kPlain) {
-    return Stop(kExitNoKeyboard,
-                "there is no terminal to show the form on (standard input and output must be a "
-                "terminal). Run it in a terminal, or with /AUTO to apply the configured "
-                "language unattended.");
+    return Stop(kExitNoKeyboard, NoTerminalMessage());
   }
 
-  std::string problem;
-  if (LoadFormFile(FormFilePath(), Translate, &problem) != FormFileStatus::kOk) {
-    return Stop(kExitFormFile, problem + ". Nothing was changed.");
+  std::string problem, detail;
+  const FormFileStatus form_file = LoadFormFile(FormFilePath(), Translate, &problem, &detail);
+  if (form_file != FormFileStatus::kOk) {
+    return Stop(kExitFormFile, FormFileStopMessage(form_file, FormFilePath(), detail));
   }
   CheckConversionFiles();
   RegisterHelpAndLookups();
@@ -187,19 +180,10 @@ int Run(int argc, char** argv) {
   const ConversionTally& tally = Tally();
   if (tally.not_converted > 0 || !tally.first_problem.empty() || !tally.files.empty() ||
       status != kStatusOk) {
-    std::string text = "the conversion is incomplete: ";
-    text += tally.files.empty() ? tally.first_problem : IncompleteFilesText(tally);
-    if (status != kStatusOk) {
-      text += (tally.files.empty() && tally.first_problem.empty() ? "" : "; ") +
-              std::string("closing the data files failed with status ") + std::to_string(status);
-    }
-    text += "; " + std::to_string(tally.not_converted) + " of " + std::to_string(tally.records) +
-            " records do not hold the new text. A new run finishes the job (when the files are "
-            "free).";
-    return Stop(kExitConversionIncomplete, text);
+    return Stop(kExitConversionIncomplete, IncompleteConversionMessage(tally, status));
   }
   if (!Driver().ConfigurationProblem.empty()) {
-    return Stop(kExitConfigurationNotWritten, Driver().ConfigurationProblem + ".");
+    return Stop(kExitConfigurationNotWritten, Driver().ConfigurationProblem);
   }
   return kExitDone;
 }

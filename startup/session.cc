@@ -48,7 +48,10 @@ std::string PlatformKindOf(Env& env) {
 }  // namespace
 
 void AppendDirectorySeparator(std::string* directory) {
-  if (!directory->empty() && directory->back() != ':' && directory->back() != '\\') {
+  // "/" ends a directory as well: on this system it is the separator, and
+  // the system's own calls take it everywhere else too.
+  if (!directory->empty() && directory->back() != ':' && directory->back() != '\\' &&
+      directory->back() != '/') {
     *directory += '\\';
   }
 }

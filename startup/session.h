@@ -5,7 +5,8 @@
 //
 // Sources, in the order they are read:
 //   KELROOT -> InstallRoot (unchanged), KELEXE -> ExeDir,
-//   KELTMP  -> TempDir, with "\" appended unless empty or ending in ":" or "\";
+//   KELTMP  -> TempDir, with "\" appended unless empty or ending in ":", "\"
+//     or "/";
 //   session file  TempDir + "Sessio.ini" (TempDir as KELTMP gave it; with
 //     KELTMP unset that is "Sessio.ini" in the current directory):
 //     [Menu] Titol -> SessionTitle (" " + value + " "), NomMenu -> MenuName,
@@ -57,7 +58,8 @@ void SetUpSession();
 // variable's value read at the time of the call, unchanged).
 std::string ReadInstallationFileSetting(std::string_view section, std::string_view key);
 
-// Appends "\" to a non-empty directory that ends neither in ":" nor in "\".
+// Appends "\" to a non-empty directory that ends neither in ":" nor in "\"
+// nor in "/" (a directory written the Unix way, "/srv/kel/TERM01/").
 void AppendDirectorySeparator(std::string* directory);
 
 }  // namespace kel

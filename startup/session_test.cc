@@ -123,6 +123,15 @@ TEST_F(SessionTest, Directories) {
       {"KELTMP gets a backslash", {{"KELTMP", "@\\tmp"}}, {}, "@\\tmp\\", "", "  "},
       {"KELTMP with one keeps it", {{"KELTMP", "@\\tmp\\"}}, {}, "@\\tmp\\", "", "  "},
       {"KELTMP ending in a colon", {{"KELTMP", "C:"}}, {}, "C:", "", "  "},
+      // A "/" ends a directory too: "/srv/kel/TERM01/" once became
+      // "/srv/kel/TERM01/\", and its files "/srv/kel/TERM01/\NuriTerm.ini".
+      {"KELTMP ending in a slash keeps it", {{"KELTMP", "@/tmp/"}}, {}, "@/tmp/", "", "  "},
+      {"[Terminal] Dir ending in a slash keeps it",
+       {},
+       {{"cwd/Sessio.ini", "[Terminal]\r\nDir=@/term/\r\n[Menu]\r\nTitol=T\r\n"}},
+       "@/term/",
+       "@/term/",
+       " T "},
       {"no KELTMP: session file of the current directory, TempDir = TerminalDir",
        {},
        {{"cwd/Sessio.ini", "[Terminal]\r\nDir=@\\term\r\n[Menu]\r\nTitol=T\r\n"},

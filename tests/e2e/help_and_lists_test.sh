@@ -13,7 +13,9 @@
 #   triangle and back; Esc restoring the form, Browse.tmp gone, the same
 #   field edited again.
 # - listprobe over the countries: the page in key order, Down and Enter
-#   loading the chosen record, Browse.tmp gone.
+#   loading the chosen record, Browse.tmp gone; opened with F3 from a field
+#   after a selection form, F3 into its second list, a choice there calling
+#   the follow-up hook with the field the list was opened from.
 #
 # usage: help_and_lists_test.sh TAVIRENO MKINSTALL LISTPROBE
 set -u
@@ -227,5 +229,31 @@ fi
 e2e_send probe x
 e2e_expect_eq "listprobe ends" "$(e2e_exit_status probe)" 0
 e2e_kill_session probe
+
+# --- A list opened from a field, after a selection form, and its second list ---
+# The selection form clears the field in progress when it ends; the second
+# list's follow-up hook still gets the field the list was opened from.
+e2e_run pick 80 25 tmux-256color "'$LISTPROBE' --selection --second" "${ENVS[@]}"
+e2e_wait_for pick "Codi:" >/dev/null || e2e_fail "listprobe --selection did not start"
+e2e_send pick F3
+e2e_wait_for pick "Des de:" >/dev/null && e2e_pass "F3 on the field runs the selection form first" ||
+  e2e_fail "F3 on the field runs the selection form first"
+e2e_send pick Enter
+e2e_wait_for pick "╔═PAÏSOS PER CODI" >/dev/null && e2e_pass "Enter in the selection form opens the list" ||
+  e2e_fail "Enter in the selection form opens the list"
+e2e_send pick F3
+e2e_wait_for pick "╔═SEGONA LLISTA" >/dev/null && e2e_pass "F3 in the list opens the second list" ||
+  e2e_fail "F3 in the list opens the second list"
+e2e_send pick Down Enter
+if e2e_wait_for pick "FOLLOW-UP list=1 form=1 field=1" >/dev/null; then
+  e2e_pass "the follow-up hook gets the field that opened the list"
+else
+  e2e_fail "the follow-up hook: row 24 is '$(line pick 24)'"
+fi
+e2e_send pick Escape
+e2e_wait_for pick "RESULT result=-1" >/dev/null && e2e_pass "Esc leaves the form" || e2e_fail "Esc leaves the form"
+e2e_send pick x
+e2e_expect_eq "listprobe --selection ends" "$(e2e_exit_status pick)" 0
+e2e_kill_session pick
 
 e2e_summary

@@ -3,7 +3,8 @@
 # opened from the text field of formprobe's entry form: the box and its
 # tape, the total typed into the field, the state kept between uses, the
 # box sliding and wrapping, the calendar's months, marker and moves across
-# years, the heading of each language, and the screen given back intact.
+# years, the heading and the month names (in capitals) of each language,
+# and the screen given back intact.
 #
 # usage: popups_test.sh PATH/TO/formprobe
 set -u
@@ -110,7 +111,7 @@ e2e_wait_for cal "─ 2024 ─" >/dev/null && e2e_pass "Alt+C opens the calendar
   e2e_fail "Alt+C: no calendar"
 e2e_expect_eq "the frame at columns 59 to 80" "$(cols cal 1 59 80)" "┌─────── 2024 ───────┐"
 e2e_expect_eq "the heading" "$(cols cal 2 59 80)" "│DL DT DC DJ DV DS DG│"
-e2e_expect_eq "the quarter's first month" "$(cols cal 3 59 80)" "│octubre             │"
+e2e_expect_eq "the quarter's first month" "$(cols cal 3 59 80)" "│OCTUBRE             │"
 e2e_expect_eq "the last row of the frame" "$(cols cal 24 59 80)" "└────────────────────┘"
 marked cal 23 63 && e2e_pass "the marker on 31 December (a Tuesday)" ||
   e2e_fail "marker: '$(colour_line cal 23)'"
@@ -118,12 +119,12 @@ e2e_send cal M-c  # inside: no second calendar
 e2e_send cal Right
 e2e_wait_for cal "─ 2025 ─" >/dev/null && e2e_pass "Right from 31 December moves into 2025" ||
   e2e_fail "Right did not cross the year"
-e2e_expect_eq "January first" "$(cols cal 3 59 80)" "│gener               │"
+e2e_expect_eq "January first" "$(cols cal 3 59 80)" "│GENER               │"
 e2e_send cal Left
 e2e_wait_for cal "─ 2024 ─" >/dev/null && e2e_pass "Left from 1 January goes back to 2024" ||
   e2e_fail "Left did not cross the year back"
 e2e_send cal Home PgDn
-e2e_wait_for cal "│abril" >/dev/null && e2e_pass "PgDn from 31 January shows April" ||
+e2e_wait_for cal "│ABRIL" >/dev/null && e2e_pass "PgDn from 31 January shows April" ||
   e2e_fail "PgDn did not move a quarter"
 marked cal 8 63 && e2e_pass "the marker on 30 April" || e2e_fail "marker: '$(colour_line cal 8)'"
 e2e_send cal Enter  # does nothing
@@ -146,6 +147,8 @@ start leap --date 20240228 --language OCI
 e2e_send leap M-c Right
 e2e_wait_for leap "─ 2024 ─" >/dev/null
 e2e_expect_eq "Aranese heading" "$(cols leap 2 59 80)" "│DL DT DC DJ DD DS DG│"
+e2e_expect_eq "Aranese January in capitals, accent kept" "$(cols leap 3 59 80)" "│GÈR                 │"
+e2e_expect_eq "Aranese March in capitals" "$(cols leap 17 59 80)" "│MARÇ                │"
 marked leap 15 69 && e2e_pass "29 February 2024 (a Thursday)" ||
   e2e_fail "no 29 February 2024: '$(cols leap 15 59 80)'"
 e2e_send leap Escape Escape Enter
@@ -155,6 +158,9 @@ for language in SPA GLG; do
   e2e_send "h$language" M-c
   e2e_wait_for "h$language" "─ 2100 ─" >/dev/null
   e2e_expect_eq "$language heading" "$(cols "h$language" 2 59 80)" "│ L  M  X  J  V  S  D│"
+  march="│MARZO               │"
+  [[ $language == GLG ]] && march="│MARÇO               │"
+  e2e_expect_eq "$language March in capitals" "$(cols "h$language" 17 59 80)" "$march"
   e2e_send "h$language" Right
   marked "h$language" 18 60 && e2e_pass "$language: 1 March 2100 follows 28 February" ||
     e2e_fail "$language: not on 1 March 2100"

@@ -53,14 +53,14 @@ for records in 300 1500; do
   read -r total converted <<<"$(file_counts "$WORK/check" 'TAULES\UPaisos')"
   missing=$((total - converted))
   if ((missing > 0)) &&
-    grep -qF "TAULES\\UPaisos: $missing of $total records do not hold the new text" "$WORK/err"; then
+    grep -qF "TAULES\\UPaisos: $missing de $total registros no tienen el texto nuevo" "$WORK/err"; then
     e2e_pass "full disk ($records records): the true count, $missing of $total, is named"
   else
     e2e_fail "full disk ($records records): $missing of $total not converted; the program said:"
     cat "$WORK/err"
   fi
   if grep -qF "NO SE HA CONVERTIDO DEL TODO: TAULES\\UPaisos ($missing de $total registros)" "$WORK/out" &&
-    grep -q "UNA NUEVA EJECUCI" "$WORK/out" && grep -q "A new run finishes the job" "$WORK/err"; then
+    grep -q "UNA NUEVA EJECUCI" "$WORK/out" && grep -q "Una nueva ejecución acaba el trabajo" "$WORK/err"; then
     e2e_pass "full disk ($records records): the output names the file and says to run again"
   else
     e2e_fail "full disk ($records records): output"
@@ -137,7 +137,7 @@ for signal in TERM INT; do
   else
     e2e_fail "SIG$signal: station 1 took ${took} ms"
   fi
-  grep -q "stopped by SIG$signal" "$WORK/out1" && e2e_pass "SIG$signal: station 1 says so" ||
+  grep -q "detenido por SIG$signal" "$WORK/out1" && e2e_pass "SIG$signal: station 1 says so" ||
     e2e_fail "SIG$signal: station 1's output: $(cat "$WORK/out1")"
   e2e_expect_eq "SIG$signal: station 2 ends with 0" "$rc2" 0
   if all_locks_free; then e2e_pass "SIG$signal: every lock free"; else e2e_fail "SIG$signal: a lock left"; fi
@@ -161,7 +161,7 @@ if command -v tmux >/dev/null 2>&1; then
       kill -"$signal" "$(e2e_pid "app$signal")"
       e2e_expect_eq "SIG$signal at the form: exit $expected" "$(e2e_exit_status "app$signal")" \
         "$expected"
-      e2e_wait_for_joined "app$signal" "stopped by SIG$signal" &&
+      e2e_wait_for_joined "app$signal" "detenido por SIG$signal" &&
         e2e_pass "SIG$signal: the message after the terminal is back" || e2e_fail "no message"
     else
       e2e_fail "the form did not show"

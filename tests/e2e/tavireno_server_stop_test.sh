@@ -62,7 +62,7 @@ fi
 # The open failure (in Spanish, the language being applied) or the
 # incomplete conversion.
 if grep -qE "NO SE PUEDE ACCEDER AL FICHERO .* \([0-9]+\)" "$WORK/out" ||
-  grep -q "conversion is incomplete" "$WORK/err"; then
+  grep -q "la conversión no está completa" "$WORK/err"; then
   e2e_pass "server stopped mid-run: a message: $(grep -h "FICHERO\|tavireno:" "$WORK/out" "$WORK/err")"
 else
   e2e_fail "server stopped mid-run: no message"

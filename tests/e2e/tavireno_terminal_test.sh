@@ -6,7 +6,8 @@
 # files and the data), Esc, the language already in force, /AUTO and
 # /AUTO /TAULES; the language applied with keypad Enter; the last screen
 # left standing after a run without arguments, a cleared one after a run
-# with arguments.
+# with arguments; a server that cannot be reached, its reason under the
+# message.
 #
 # usage: tavireno_terminal_test.sh TAVIRENO MKINSTALL CONVERSION_CHECK
 set -u
@@ -160,5 +161,35 @@ e2e_run tables 80 25 tmux-256color "'$BIN' /auto /taules" "${ENVS[@]}"
 expect_exit tables "/AUTO /TAULES exit code 0"
 expect_check "/AUTO /TAULES: tables in Aranese, data files as they were" OCI --data GLG
 e2e_expect_eq "/AUTO /TAULES: NuriTerm.ini" "$(language_line "$TERMINI")" "Idioma=OCI"
+
+# --- A server that cannot be reached: the reason under the message ------------
+# No server listens on port 1. The box keeps the message's words and shows
+# the server's reason on the lines under it, in the session's language, and
+# never the connection string's password; a key ends the run (exit code 3)
+# and the shell keeps the message and the reason.
+set_language "$TERMINI" GLG
+e2e_run server 80 25 tmux-256color "'$BIN'" "${ENVS[@]}" \
+  "KELDB=host=127.0.0.1 port=1 dbname=kel user=kel password=Hidden-42"
+if e2e_wait_for server "NOM SE PODE ACEDER AO FICHEIRO ${KELROOT}menu (2)" >/dev/null; then
+  e2e_pass "unreachable server: the message in its box"
+else
+  e2e_fail "unreachable server: the message in its box"
+fi
+row=$(e2e_capture server -N | grep -n "NOM SE PODE ACEDER AO FICHEIRO" | cut -d: -f1)
+if [[ -n $row ]] && line server $((row + 1)) | grep -q "│ Nom se pode conectar com o servidor: connection to server"; then
+  e2e_pass "unreachable server: the reason on the line under the message"
+else
+  e2e_fail "unreachable server: under the message: '$(line server $((${row:-0} + 1)))'"
+fi
+e2e_capture server | grep -q "Hidden-42" && e2e_fail "unreachable server: the password shows" ||
+  e2e_pass "unreachable server: no password on the screen"
+e2e_send server Enter
+e2e_expect_eq "unreachable server: exit code 3" "$(e2e_exit_status server)" 3
+if e2e_capture server -J | grep -q "^tavireno: Nom se pode conectar com o servidor: "; then
+  e2e_pass "unreachable server: the shell keeps the reason"
+else
+  e2e_fail "unreachable server: after the exit: $(e2e_capture server -J)"
+fi
+e2e_kill_session server
 
 e2e_summary

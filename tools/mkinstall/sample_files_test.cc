@@ -1,5 +1,6 @@
 // The form file, the language text file and the configuration files of the
 // sample installation, read back the way the program reads them.
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -191,6 +192,28 @@ TEST(SampleLanguageFile, EveryProgramTextIsTranslated) {
   }
   EXPECT_EQ(texts["S'HA CANVIAT L'IDIOMA PER DEFECTE A "][3],
             "SE HA CAMBIADO EL IDIOMA POR DEFECTO A ");
+}
+
+// A text with values ("%1", "%2" ...) keeps every place in each language,
+// so the program can put its values in whatever order a language needs.
+TEST(SampleLanguageFile, EveryTranslationKeepsThePlacesOfItsValues) {
+  const auto places = [](const std::string& text) {
+    std::string found;
+    for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+      if (text[i] == '%' && text[i + 1] >= '1' && text[i + 1] <= '9') found += text[i + 1];
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+  };
+  int with_values = 0;
+  for (const auto& [catalan, record] : LanguageRecords()) {
+    if (!places(catalan).empty()) ++with_values;
+    for (std::size_t i = 1; i < 4; ++i) {
+      EXPECT_EQ(places(record[i]), places(catalan)) << record[i];
+      EXPECT_FALSE(record[i].empty()) << catalan;
+    }
+  }
+  EXPECT_GE(with_values, 8) << "the administrators' messages";
 }
 
 TEST(SampleConfiguration, FilesNameTheProgramLanguageAndTerminal) {
