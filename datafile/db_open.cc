@@ -6,6 +6,7 @@
 
 #include "datafile/db_file.h"
 #include "datafile/db_internal.h"
+#include "datafile/db_manager.h"
 #include "datafile/notices.h"
 #include "platform/system.h"
 #include "recman/recman.h"
@@ -55,6 +56,12 @@ class PathKey {
 };
 
 std::uint8_t* ScratchBlock() { return DataFiles().OpenFileTable[0].PositionBlock; }
+
+// Frees entries 1 to 40.
+void ResetEntries() {
+  DataFileState& s = DataFiles();
+  for (int i = 1; i <= kMaxOpenFiles; ++i) FreeEntry(&s.OpenFileTable[static_cast<std::size_t>(i)]);
+}
 
 // Reads the Create buffer of a dictionary into the data buffer (blank-padded
 // to its size). Returns 0, or 22 for a dictionary whose count cannot be
@@ -191,6 +198,8 @@ std::int16_t OpenEntry(std::int16_t file_number, std::string_view logical_name, 
   const std::int16_t slot = DbSlot(file_number);
   if (slot > 0) return kStatusAlreadyOpen;
   if (slot == 0) return kStatusTableFull;
+  // Nothing is opened, created or called when there is no record manager.
+  if (std::int16_t st = UseConfiguredRecordManager(); st != kStatusOk) return st;
   const auto index = static_cast<std::size_t>(-slot);
   OpenFileEntry& e = DataFiles().OpenFileTable[index];
   FreeEntry(&e);
@@ -199,6 +208,7 @@ std::int16_t OpenEntry(std::int16_t file_number, std::string_view logical_name, 
   e.RecordCapacity = record_area != nullptr ? area_size : 0;
 
   std::int16_t st = OpenPhysical(&e, logical_name, PhysicalPath(logical_name));
+  NoteRecordManagerAnswered();
   if (st == kStatusOk) {
     std::int16_t key_length = 0;
     std::int32_t record_length = 0;
@@ -258,6 +268,12 @@ void DbClose(std::int16_t file_number, std::int16_t* status) {
 }
 
 void DbResetAll(std::int16_t* status) {
+  if (UseConfiguredRecordManager() != kStatusOk) {
+    // No record manager was ever called, so none holds anything of ours.
+    *status = kStatusOk;
+    ResetEntries();
+    return;
+  }
   TransferBuffers& t = Transfer();
   std::memset(ScratchBlock(), ' ', kPositionBlockSize);
   std::uint32_t data_length = 0;
@@ -265,8 +281,7 @@ void DbResetAll(std::int16_t* status) {
   std::memset(ScratchBlock(), 0, kPositionBlockSize);
   // Reset closes every open even when it reports a failure (the first
   // failed commit): no entry stays behind.
-  DataFileState& s = DataFiles();
-  for (int i = 1; i <= kMaxOpenFiles; ++i) FreeEntry(&s.OpenFileTable[static_cast<std::size_t>(i)]);
+  ResetEntries();
 }
 
 }  // namespace kel
