@@ -14,6 +14,7 @@
 #include "convert/driver.h"
 #include "convert/language_text.h"
 #include "datafile/browse_source.h"
+#include "datafile/db_manager.h"
 #include "datafile/db_open.h"
 #include "platform/console.h"
 #include "platform/signals.h"
@@ -54,13 +55,20 @@ int Stop(int code, const std::string& cp850_message) {
   return code;
 }
 
-// An open refused because the SQLite files lie on a network file system:
-// after the usual message, the terminal's shell also learns which file
-// system it is and what the installation needs.
+// An open failure whose status alone does not tell the administrator what
+// to do: after the usual message, the terminal's shell also learns why.
+// - No record manager: the installation's record manager library cannot be
+//   loaded (named, with the system's reason), or the configuration names a
+//   server as well.
+// - Our engine refused SQLite files on a network file system: which file
+//   system it is and what the installation needs. (With an installed record
+//   manager our engine opens nothing, and its refusals are not asked for.)
 void ExitAfterOpenFailure(int code) {
-  if (!LastFileSystemRefusal().empty()) {
+  std::string why = RecordManagerProblem();
+  if (why.empty() && UsingOwnRecordManager()) why = LastFileSystemRefusal();
+  if (!why.empty()) {
     UseMemoryConsole();
-    std::fprintf(stderr, "tavireno: %s\n", LastFileSystemRefusal().c_str());
+    std::fprintf(stderr, "tavireno: %s\n", why.c_str());
   }
   std::exit(code);
 }
