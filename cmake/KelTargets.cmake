@@ -51,3 +51,16 @@ function(kel_test name)
       PROPERTIES ENVIRONMENT "KEL_TEST_BIN_DIR=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
   endif()
 endfunction()
+
+# kel_test_through_standin(NAME): the GoogleTest binary NAME once more, with
+# KELBTR naming the stand-in record manager library (recman/kelbtrv.cc): the
+# data-file layer then reaches every data file through a loaded library's
+# BTRCALL, as it does for an installation whose Nuri.ini names the installed
+# record manager ([Dades] Gestor). Test names start with "kelbtrv.".
+function(kel_test_through_standin name)
+  add_dependencies(${name} kelbtrv)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 TEST_PREFIX "kelbtrv."
+    TEST_LIST ${name}_STANDIN_TESTS
+    PROPERTIES ENVIRONMENT "KEL_TEST_BIN_DIR=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}"
+    ENVIRONMENT_MODIFICATION "KELBTR=set:$<TARGET_FILE:kelbtrv>" LABELS kelbtrv)
+endfunction()

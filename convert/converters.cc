@@ -247,7 +247,7 @@ void RunConverter(const ConverterRow& row, const std::string& language) {
   // station must find them in the file. Committing also frees the file for
   // other programs' writes while it stays open (the menu file does, to the
   // end of the run). A failed commit undoes rewrites that were answered 0.
-  NoteLostWork(FlushRecordManager());
+  NoteLostWork(DbFlush());
   if (row.lock != nullptr) (void)UnlockFile(row.lock);
 }
 

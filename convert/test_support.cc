@@ -12,6 +12,7 @@
 #include "datafile/db_file.h"
 #include "datafile/db_open.h"
 #include "datafile/lock_files.h"
+#include "recman/backend_config.h"
 #include "recman/recman.h"
 #include "screen/field_editor.h"
 #include "screen/form_dialog.h"
@@ -100,6 +101,15 @@ void InstallationTest::SetUp() {
   ASSERT_TRUE(ChangeDirectory(root_));
   env_.SetVariable("KELROOT", root_);
   env_.SetVariable("KELTMP", terminal_);
+  // Through a loaded record manager when the suite runs so (KELBTR): the
+  // session set-up finds it as the program does, and tests that do not run
+  // the set-up get it too.
+  RecordManagerConfig config;
+  if (const char* library = std::getenv("KELBTR"); library != nullptr && *library != '\0') {
+    env_.SetVariable("KELBTR", library);
+    config.library = library;
+  }
+  ConfigureRecordManager(config);
   scoped_env_ = std::make_unique<ScopedEnv>(&env_);
   OpenFailureExits().clear();
   SetProgramExitHook(&RecordExit);
@@ -108,10 +118,11 @@ void InstallationTest::SetUp() {
 void InstallationTest::TearDown() {
   std::int16_t status = 0;
   DbResetAll(&status);
+  SetRecordManagerEntry(nullptr);
   ResetDataFiles();
+  ResetRecordManagerConfig();
   ResetLockFiles();
   SetProgramExitHook(nullptr);
-  SetRecordManagerEntry(nullptr);
   ResetDriver();
   ResetLanguageText();
   ResetTally();

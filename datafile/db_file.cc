@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "datafile/db_internal.h"
+#include "datafile/db_manager.h"
 #include "datafile/lock_mode.h"
 #include "datafile/notices.h"
 #include "platform/system.h"
@@ -14,8 +15,6 @@
 
 namespace kel {
 namespace {
-
-RecordManagerEntry g_record_manager = &BTRCALL;
 
 OpenFileEntry* EntryAt(std::int16_t index) {
   if (index < 1 || index > kMaxOpenFiles) return nullptr;
@@ -112,6 +111,7 @@ void ResetDataFiles() {
   DataFileState& s = DataFiles();
   for (OpenFileEntry& e : s.OpenFileTable) FreeEntry(&e);
   s.LockModeStack.clear();
+  ResetRecordManagerChoice();
 }
 
 void FreeEntry(OpenFileEntry* entry) {
@@ -127,14 +127,6 @@ void FreeEntry(OpenFileEntry* entry) {
   entry->RangeEnd.clear();
   entry->RecordTail.clear();
 }
-
-RecordManagerEntry SetRecordManagerEntry(RecordManagerEntry entry) {
-  RecordManagerEntry previous = g_record_manager;
-  g_record_manager = entry != nullptr ? entry : &BTRCALL;
-  return previous;
-}
-
-RecordManagerEntry RecordManager() { return g_record_manager; }
 
 void CopyToRecordArea(OpenFileEntry* entry, const std::uint8_t* data, std::size_t length) {
   length = std::min(length, static_cast<std::size_t>(std::max(entry->RecordLength, 0)));
@@ -183,8 +175,8 @@ void DbCall(std::int16_t entry, std::int16_t* operation, std::int16_t* status) {
     // value is followed by blanks (the record manager reads only the key's
     // own length, so this never changes what is found).
     std::memset(t.key + key_length, KeyPadding(op), kKeyBufferSize - key_length);
-    *status = g_record_manager(op, e->PositionBlock, t.data, &data_length, t.key,
-                               static_cast<std::uint8_t>(key_length), WireKeyNumber(e->KeyNumber));
+    *status = RecordManager()(op, e->PositionBlock, t.data, &data_length, t.key,
+                              static_cast<std::uint8_t>(key_length), WireKeyNumber(e->KeyNumber));
     CopyToRecordArea(e, t.data, data_length);
     e->KeyValue.assign(reinterpret_cast<const char*>(t.key), key_length);
     const bool locked = *status == kStatusRecordLocked || *status == kStatusFileInUse;
@@ -232,8 +224,8 @@ void DbStep(std::int16_t file_number, std::int16_t count, std::int16_t* status) 
   while (n > 1 && *status == kStatusOk) {
     std::uint32_t data_length = kDataBufferSize;
     std::memset(t.key, 0, kKeyBufferSize);
-    *status = g_record_manager(op, e.PositionBlock, t.data, &data_length, t.key, 0,
-                               WireKeyNumber(e.KeyNumber));
+    *status = RecordManager()(op, e.PositionBlock, t.data, &data_length, t.key, 0,
+                              WireKeyNumber(e.KeyNumber));
     TakeZeroEndedKey(&e, t.key);
     AbsorbShortBuffer(status);
     --n;
@@ -281,11 +273,11 @@ std::int32_t DbPosition(std::int16_t file_number, std::int32_t position) {
   std::memset(t.key, 0, kKeyBufferSize);
   if (position == 0) {
     const std::int16_t st =
-        g_record_manager(kOpGetPosition, e->PositionBlock, t.data, &data_length, t.key, 0, 0);
+        RecordManager()(kOpGetPosition, e->PositionBlock, t.data, &data_length, t.key, 0, 0);
     return st == kStatusOk ? GetLe32(t.data) : 0;
   }
-  std::int16_t st = g_record_manager(kOpGetDirect, e->PositionBlock, t.data, &data_length, t.key, 0,
-                                     WireKeyNumber(e->KeyNumber));
+  std::int16_t st = RecordManager()(kOpGetDirect, e->PositionBlock, t.data, &data_length, t.key, 0,
+                                    WireKeyNumber(e->KeyNumber));
   TakeZeroEndedKey(e, t.key);
   AbsorbShortBuffer(&st);
   if (st == kStatusOk)

@@ -29,6 +29,8 @@
 #include <string>
 #include <string_view>
 
+#include "recman/entry_point.h"
+
 namespace kel {
 
 // The layer's own statuses.
@@ -82,23 +84,33 @@ struct DataFileState {
 };
 
 DataFileState& DataFiles();
-// Forgets every entry and the lock-mode stack without calling the record
-// manager (tests; call DbResetAll first to release the files).
+// Forgets every entry, the lock-mode stack and the choice of record manager
+// (db_manager.h) without calling the record manager (tests; call DbResetAll
+// first to release the files).
 void ResetDataFiles();
 
 // Frees one entry: every field back to zero or empty.
 void FreeEntry(OpenFileEntry* entry);
 
-// The record manager's entry point as this layer calls it. Tests may put a
-// recording stand-in in front of the real one; nullptr restores BTRCALL.
-// Returns the entry that was in force.
-using RecordManagerEntry = std::int16_t (*)(std::int16_t operation, void* position_block,
-                                            void* data_buffer, std::uint32_t* data_length,
-                                            void* key_buffer, std::uint8_t key_length,
-                                            std::int8_t key_number);
+// The record manager's entry point as this layer calls it (type in
+// recman/entry_point.h): the one chosen at the layer's first use
+// (db_manager.h), our engine's BTRCALL or an installed record manager's.
+// Tests may put a recording stand-in in front of it; nullptr (or the chosen
+// entry itself) takes the stand-in away. Returns the entry that was in force.
 RecordManagerEntry SetRecordManagerEntry(RecordManagerEntry entry);
-// The entry in force (BTRCALL unless replaced).
+// The entry in force: a test's stand-in, else the chosen one (choosing it
+// first when the layer has not chosen yet; when no record manager could be
+// chosen, an entry that answers 20 to every call).
 RecordManagerEntry RecordManager();
+
+// Commits what the record manager holds pending for this process, so that
+// other programs see it and a crash cannot take it back: our engine bundles
+// consecutive operations into transactions (recman/recman.h, Durability),
+// which this commits; an installed record manager commits every operation
+// itself, so there is nothing to do. 0, or the status of the first commit
+// that failed (its file's work since its last commit is undone; the file
+// reports the status until it is closed).
+[[nodiscard]] std::int16_t DbFlush();
 
 // The index (1..40) of the entry holding `file_number`; if none does, minus
 // the index of the highest-numbered free entry; if none is free, 0. (File

@@ -37,6 +37,11 @@ void CopyToRecordArea(OpenFileEntry* entry, const std::uint8_t* data, std::size_
 // byte, cut to the length `KeyValue` had.
 void TakeZeroEndedKey(OpenFileEntry* entry, const std::uint8_t* key);
 
+// Tells the choice of record manager (db_manager.cc) that the chosen one has
+// answered a call: a loaded library's exit handlers exist from then on, and
+// the layer's own Reset at the end of the process is registered after them.
+void NoteRecordManagerAnswered();
+
 }  // namespace kel
 
 #endif  // KEL_DATAFILE_DB_INTERNAL_H_

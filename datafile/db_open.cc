@@ -6,6 +6,7 @@
 
 #include "datafile/db_file.h"
 #include "datafile/db_internal.h"
+#include "datafile/db_manager.h"
 #include "datafile/notices.h"
 #include "platform/system.h"
 #include "recman/network_fs.h"
@@ -58,6 +59,12 @@ class PathKey {
 };
 
 std::uint8_t* ScratchBlock() { return DataFiles().OpenFileTable[0].PositionBlock; }
+
+// Frees entries 1 to 40.
+void ResetEntries() {
+  DataFileState& s = DataFiles();
+  for (int i = 1; i <= kMaxOpenFiles; ++i) FreeEntry(&s.OpenFileTable[static_cast<std::size_t>(i)]);
+}
 
 // Reads the Create buffer of a dictionary into the data buffer (blank-padded
 // to its size). Returns 0, or 22 for a dictionary whose count cannot be
@@ -157,6 +164,20 @@ std::string ServerMessageLines(std::string_view utf8) {
 // our words in the session's language, the file system's name or the
 // server's own words with them. "" otherwise.
 std::string OpenFailureReason(std::int16_t status) {
+  if (status == kStatusRecordManagerInactive) {
+    const ManagerProblem& problem = RecordManagerProblemDetail();
+    switch (problem.kind) {
+      case ManagerProblemKind::kCannotLoad:
+        return ManagerCannotLoadReason(RecordManagerLibrary(), Utf8ToCp850(problem.reason));
+      case ManagerProblemKind::kNoEntryPoint:
+        return ManagerNoEntryPointReason(RecordManagerLibrary());
+      case ManagerProblemKind::kAlsoServer:
+        return ManagerAlsoServerReason();
+      case ManagerProblemKind::kNone:
+        break;
+    }
+    return "";
+  }
   const OpenRefusal& refusal = LastOpenRefusal();
   if (status == kStatusNetworkFileSystem &&
       refusal.kind == OpenRefusalKind::kNetworkFileSystem) {
@@ -251,6 +272,8 @@ std::int16_t OpenEntry(std::int16_t file_number, std::string_view logical_name, 
   const std::int16_t slot = DbSlot(file_number);
   if (slot > 0) return kStatusAlreadyOpen;
   if (slot == 0) return kStatusTableFull;
+  // Nothing is opened, created or called when there is no record manager.
+  if (std::int16_t st = UseConfiguredRecordManager(); st != kStatusOk) return st;
   const auto index = static_cast<std::size_t>(-slot);
   OpenFileEntry& e = DataFiles().OpenFileTable[index];
   FreeEntry(&e);
@@ -261,6 +284,7 @@ std::int16_t OpenEntry(std::int16_t file_number, std::string_view logical_name, 
   // A reason the record manager gives from here on is this open's.
   ClearOpenRefusal();
   std::int16_t st = OpenPhysical(&e, logical_name, PhysicalPath(logical_name), way);
+  NoteRecordManagerAnswered();
   if (st == kStatusOk) {
     std::int16_t key_length = 0;
     std::int32_t record_length = 0;
@@ -328,6 +352,12 @@ void DbClose(std::int16_t file_number, std::int16_t* status) {
 }
 
 void DbResetAll(std::int16_t* status) {
+  if (UseConfiguredRecordManager() != kStatusOk) {
+    // No record manager was ever called, so none holds anything of ours.
+    *status = kStatusOk;
+    ResetEntries();
+    return;
+  }
   TransferBuffers& t = Transfer();
   std::memset(ScratchBlock(), ' ', kPositionBlockSize);
   std::uint32_t data_length = 0;
@@ -335,8 +365,7 @@ void DbResetAll(std::int16_t* status) {
   std::memset(ScratchBlock(), 0, kPositionBlockSize);
   // Reset closes every open even when it reports a failure (the first
   // failed commit): no entry stays behind.
-  DataFileState& s = DataFiles();
-  for (int i = 1; i <= kMaxOpenFiles; ++i) FreeEntry(&s.OpenFileTable[static_cast<std::size_t>(i)]);
+  ResetEntries();
 }
 
 }  // namespace kel

@@ -80,6 +80,10 @@ std::string OwnerName();
 // none is open here; the exit closes every descriptor and flushes the
 // standard streams.) The status shown is the record manager's (the Create's when the file could
 // not be created), or:
+//   20  there is no record manager to call: the installation's record
+//       manager library cannot be loaded or lacks BTRCALL, or the
+//       configuration names a server as well (db_manager.h; nothing was
+//       opened or created, RecordManagerProblem() says why);
 //   22  the dictionary is damaged: its count is negative, larger than the
 //       bytes that follow it or larger than a data buffer (no Create is
 //       attempted);
@@ -119,7 +123,8 @@ void DbClose(std::int16_t file_number, std::int16_t* status);
 
 // Releases everything the program holds in the record manager (Reset) and
 // frees every entry, whatever the status. *status: the Reset status (the
-// first failed commit among the files it closed).
+// first failed commit among the files it closed); 0 without a call when no
+// record manager could be chosen (none was ever called).
 void DbResetAll(std::int16_t* status);
 
 }  // namespace kel

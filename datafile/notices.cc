@@ -68,6 +68,33 @@ constexpr FourTexts kServerUnreachable = {
     "Non se p\x95t connectar damb eth servidor: ",
 };
 
+// The library's name follows; then, for the first two, ": " and the
+// system's reason.
+constexpr FourTexts kManagerCannotLoad = {
+    "No es pot carregar la biblioteca del gestor de registres ([Dades] Gestor) ",
+    "No se puede cargar la biblioteca del gestor de registros ([Dades] Gestor) ",
+    "Nom se pode carregar a biblioteca do gestor de registos ([Dades] Gestor) ",
+    "Non se p\x95t cargar era biblioteca deth gestor de registres ([Dades] Gestor) ",
+};
+
+constexpr FourTexts kManagerNoEntryPoint = {
+    "La biblioteca del gestor de registres ([Dades] Gestor) no t\x82 el punt d'entrada BTRCALL: ",
+    "La biblioteca del gestor de registros ([Dades] Gestor) no tiene el punto de entrada BTRCALL: ",
+    "A biblioteca do gestor de registos ([Dades] Gestor) nom tem o ponto de entrada BTRCALL: ",
+    "Era biblioteca deth gestor de registres ([Dades] Gestor) non a eth punt d'entrada BTRCALL: ",
+};
+
+constexpr FourTexts kManagerAlsoServer = {
+    "Nuri.ini [Dades] indica alhora un gestor de registres (Gestor o KELBTR) i un servidor "
+    "(Servidor o KELDB): els fitxers de dades s\xA2n en un sol lloc; cal treure'n un.",
+    "Nuri.ini [Dades] indica a la vez un gestor de registros (Gestor o KELBTR) y un servidor "
+    "(Servidor o KELDB): los ficheros de datos est\xA0n en un solo lugar; hay que quitar uno.",
+    "Nuri.ini [Dades] indica ao mesmo tempo um gestor de registos (Gestor ou KELBTR) e um "
+    "servidor (Servidor ou KELDB): os ficheiros de dados est\xC6o num s\xA2 lugar; cumpre tirar um.",
+    "Nuri.ini [Dades] indique ath madeish temps un gestor de registres (Gestor o KELBTR) e un "
+    "servidor (Servidor o KELDB): es fich\x8Ars de dades s\xA2n en un solet lo\x87; cau tr\x82ir-ne un.",
+};
+
 constexpr FourTexts kLockFile = {
     "FITXER BLOQUEJAT. ESPEREU UN MOMENT",
     "FICHERO BLOQUEADO. ESPERE UN MOMENTO",
@@ -92,6 +119,21 @@ std::string NetworkFileSystemReason(std::string_view file_system) {
   return text + Pick(kNetworkFileSystemAfter);
 }
 std::string ServerUnreachablePrefix() { return Pick(kServerUnreachable); }
+
+std::string ManagerCannotLoadReason(std::string_view library, std::string_view why) {
+  std::string text = Pick(kManagerCannotLoad);
+  text.append(library);
+  if (!why.empty()) text.append(": ").append(why);
+  return text;
+}
+
+std::string ManagerNoEntryPointReason(std::string_view library) {
+  std::string text = Pick(kManagerNoEntryPoint);
+  text.append(library);
+  return text;
+}
+
+std::string ManagerAlsoServerReason() { return Pick(kManagerAlsoServer); }
 std::string LockFileNotice() { return Pick(kLockFile); }
 std::string LockFileEscText() { return Pick(kLockFileEsc); }
 

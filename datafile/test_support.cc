@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "datafile/db_file.h"
 #include "datafile/db_open.h"
 #include "datafile/lock_files.h"
+#include "recman/backend_config.h"
 #include "recman/recman.h"
 #include "util/save_stack.h"
 
@@ -52,6 +54,15 @@ void RecordExit(int code) { ExitCodes().push_back(code); }
 
 }  // namespace
 
+RecordManagerConfig TestRecordManagerConfig() {
+  RecordManagerConfig config;
+  const char* library = std::getenv("KELBTR");
+  if (library != nullptr) config.library = library;
+  return config;
+}
+
+bool ThroughLoadedRecordManager() { return !TestRecordManagerConfig().library.empty(); }
+
 std::string TestFileSpec::Bytes() const {
   std::string out = U16(record_length) + U16(page_size) + U16(static_cast<int>(keys.size()));
   out.append(10, '\0');
@@ -78,8 +89,10 @@ std::string Rec(const std::string& text, int length) {
 Recorder::Recorder() {
   g_rec = RecorderState();
   g_rec.next = SetRecordManagerEntry(&Recording);
-  if (g_rec.next == &Recording) g_rec.next = nullptr;  // nested: keep the real one
-  if (g_rec.next == nullptr) g_rec.next = &BTRCALL;
+  if (g_rec.next == &Recording) {  // nested: pass on to the chosen one
+    (void)SetRecordManagerEntry(nullptr);
+    g_rec.next = SetRecordManagerEntry(&Recording);
+  }
 }
 Recorder::~Recorder() { SetRecordManagerEntry(g_rec.next); }
 const std::vector<RecordedCall>& Recorder::calls() const { return g_rec.calls; }
@@ -176,6 +189,7 @@ void DataFileTest::SetUp() {
   previous_dir_ = CurrentDirectory();
   ASSERT_TRUE(ChangeDirectory(install_));
   scoped_env_ = new ScopedEnv(&env_);
+  ConfigureRecordManager(TestRecordManagerConfig());
   ResetDataFiles();
   ResetLockFiles();
   ResetSaveStack();
@@ -187,6 +201,7 @@ void DataFileTest::TearDown() {
   std::int16_t st = 0;
   DbResetAll(&st);
   ResetDataFiles();
+  ResetRecordManagerConfig();
   ResetLockFiles();
   SetProgramExitHook(nullptr);
   EXPECT_EQ(SaveStackGlobals().SaveStack, "") << "the save stack was left unbalanced";

@@ -3,8 +3,9 @@
 // DataFileTest adds to ScreenTest (memory console, private TempDir): a
 // private installation directory as InstallRoot and current directory (so
 // "db.log" and "LOCKS" land there), a fake clock (waits take no real time),
-// an exit hook that records codes, and at the end every file released and
-// the layer's globals reset. Data files are made with the real record
+// an exit hook that records codes, the record manager of
+// TestRecordManagerConfig(), and at the end every file released and the
+// layer's globals and the record manager's configuration reset. Data files are made with the real record
 // manager.
 #ifndef KEL_DATAFILE_TEST_SUPPORT_H_
 #define KEL_DATAFILE_TEST_SUPPORT_H_
@@ -15,9 +16,20 @@
 #include <vector>
 
 #include "platform/system.h"
+#include "recman/backend_config.h"
 #include "screen/screen_test_support.h"
 
 namespace kel::testing {
+
+// The record manager the layer's tests run on: our engine, or, when the
+// variable KELBTR names a record manager's library (CTest runs the suites
+// once more with the stand-in, recman/kelbtrv.cc), that library, loaded and
+// called exactly as an installation's Gestor is. The files are made and read
+// back with our engine either way (the stand-in keeps the same files).
+RecordManagerConfig TestRecordManagerConfig();
+// True when the tests run through a loaded library: tests of our engine's
+// own ways (its commit windows) skip themselves then.
+bool ThroughLoadedRecordManager();
 
 // A Create buffer: keys as lists of (position, length, flags) segments (the
 // "segment follows" flag is added), and a collating table (256 bytes) when a

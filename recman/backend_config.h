@@ -1,6 +1,8 @@
 // Which engine holds the data files that this process opens: the SQLite
-// files beside the installation (the default) or tables of a PostgreSQL
-// server shared by every station of an installation.
+// files beside the installation (the default), tables of a PostgreSQL
+// server shared by every station of an installation, or the record manager
+// installed on the workstations, through its own library
+// (manager_library.h).
 //
 // The choice is process-wide and is read at each Open and Create: a file
 // keeps the engine it was opened with until it is closed, so a tool may open
@@ -25,6 +27,11 @@ struct RecordManagerConfig {
   // The SQLite files may lie on a network file system (one computer that
   // mounts its own share); otherwise such files are refused.
   bool allow_network_fs = false;
+  // The installed record manager's library (a system text: "WBTRV32.DLL",
+  // or a path); empty: this engine. The library, not this engine, is then
+  // called for every file (by the data-file layer and recutil, which choose
+  // the entry point with SelectRecordManager). Never together with `server`.
+  std::string library;
 };
 
 // Sets the configuration used by later Opens and Creates. Files already open

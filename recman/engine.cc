@@ -363,10 +363,11 @@ bool Lockable(int op) {
 
 }  // namespace
 
-std::int16_t BTRCALL(std::int16_t operation, void* position_block, void* data_buffer,
-                     std::uint32_t* data_length, void* key_buffer, std::uint8_t key_length,
-                     std::int8_t key_number) {
-  Engine& e = TheEngine();
+namespace {
+
+std::int16_t Dispatch(Engine& e, std::int16_t operation, void* position_block, void* data_buffer,
+                      std::uint32_t* data_length, void* key_buffer, std::uint8_t key_length,
+                      std::int8_t key_number) {
   if (operation < 0 || operation >= 500) return kStatusInvalidOperation;
   CallArgs a;
   a.op = operation % 100;
@@ -409,6 +410,41 @@ std::int16_t BTRCALL(std::int16_t operation, void* position_block, void* data_bu
   return RunRecordOperation(c, a, &FlushAll);
 }
 
+bool g_commit_each_call = false;
+
+// The commit-each-call mode's end of a call: whatever transaction the call
+// left open (only the file it used can have one) is committed now. A failed
+// commit undid the call's work: it becomes the call's status, unless the
+// call failed by itself.
+std::int16_t CommitCall(Engine& e, std::int16_t status) {
+  for (auto& f : e.files) {
+    Store& store = *f->store;
+    if (!store.HasTransaction()) continue;
+    const std::int16_t committed = store.Commit();
+    if (committed != kStatusOk && (status == kStatusOk || status == kStatusDataBufferTooShort)) {
+      status = committed;
+    }
+  }
+  return status;
+}
+
+}  // namespace
+
+std::int16_t KEL_BTRCALL_CONVENTION BTRCALL(std::int16_t operation, void* position_block,
+                                            void* data_buffer, std::uint32_t* data_length,
+                                            void* key_buffer, std::uint8_t key_length,
+                                            std::int8_t key_number) {
+  Engine& e = TheEngine();
+  const std::int16_t status = Dispatch(e, operation, position_block, data_buffer, data_length,
+                                       key_buffer, key_length, key_number);
+  return g_commit_each_call ? CommitCall(e, status) : status;
+}
+
+void SetCommitEachCall(bool on) {
+  g_commit_each_call = on;
+  Store::SetSyncEachCommit(!on);
+}
+
 std::int16_t FlushRecordManager() { return FlushAll(); }
 
 Cursor* CursorOf(void* position_block) {
@@ -447,6 +483,8 @@ const char* StatusText(std::int16_t status) {
       return "file not found";
     case kStatusDiskFull:
       return "disk full";
+    case kStatusRecordManagerInactive:
+      return "record manager not available";
     case kStatusDataBufferTooShort:
       return "data buffer too short";
     case kStatusPageSize:

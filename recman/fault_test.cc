@@ -218,5 +218,58 @@ TEST_F(FaultTest, ACreateThatFailsLeavesNoHalfMadeFile) {
   }
 }
 
+// The commit-each-call mode of the stand-in library: every answer is its
+// own commit, so a failure belongs to the very call that reports it, and the
+// file holds exactly the calls answered 0.
+TEST_F(FaultTest, InTheCommitEachCallModeEveryAnswerIsTheFilesTruth) {
+  SetCommitEachCall(true);
+  const std::string path = dir_.File("each.dat");
+  const FaultKind kinds[] = {FaultKind::kWrite, FaultKind::kDiskFull, FaultKind::kSync};
+  for (FaultKind kind : kinds) {
+    for (bool persist : {false, true}) {
+      int fired_runs = 0;
+      for (int n = 1; n < 3000; ++n) {
+        std::filesystem::copy_file(base_, path, std::filesystem::copy_options::overwrite_existing);
+        Store::SetVfsForTesting(testing::FaultVfsName());
+        testing::ArmFault(kind, n, persist);
+        std::set<std::string> expected = before_;
+        std::string trace;
+        {
+          Handle h;
+          const std::int16_t open = h.Open(path);
+          trace = "open " + std::to_string(open);
+          if (open == kStatusOk) {
+            const std::int16_t get3 = h.Get(kOpGetEqual, "K003");
+            const std::int16_t update = get3 == kStatusOk ? h.Update(R("K103", "G9")) : -1;
+            const std::int16_t insert = h.Insert(R("K500", "G1"));
+            const std::int16_t get5 = h.Get(kOpGetEqual, "K005");
+            const std::int16_t del = get5 == kStatusOk ? h.Delete() : -1;
+            (void)h.Close();
+            trace += " update " + std::to_string(update) + " insert " + std::to_string(insert) +
+                     " delete " + std::to_string(del);
+            if (update == kStatusOk) {
+              expected.erase(R("K003", "G3"));
+              expected.insert(R("K103", "G9"));
+            }
+            if (insert == kStatusOk) expected.insert(R("K500", "G1"));
+            if (del == kStatusOk) expected.erase(R("K005", "G1"));
+          }
+        }
+        const bool fired = testing::FaultFired();
+        testing::ArmFault(kind, 0, false);
+        Store::SetVfsForTesting(nullptr);
+        std::string problems;
+        EXPECT_EQ(Contents(path, &problems), expected) << "n=" << n << ": " << trace;
+        EXPECT_TRUE(testing::FileIsSound(path, &problems)) << "n=" << n << ": " << problems;
+        if (!fired) break;
+        ++fired_runs;
+        if (HasFailure()) break;
+      }
+      EXPECT_GT(fired_runs, 0);
+    }
+  }
+  SetCommitEachCall(false);
+}
+
 }  // namespace
 }  // namespace kel

@@ -54,7 +54,8 @@
 // writes), before Close and Reset, before any wait of the program (the engine
 // registers its flush with RegisterWaitHook) and at normal process exit. A
 // killed process loses at most the operations of its last commit window; the
-// file stays whole. If a commit fails, the operations of that window are
+// file stays whole. In the commit-each-call mode (SetCommitEachCall) every
+// call commits its own work before it returns instead. If a commit fails, the operations of that window are
 // undone together and the file refuses further work in this process with the
 // failure's status (2 or 18) until it is closed (Close reports it too).
 //
@@ -70,6 +71,8 @@
 
 #include <cstddef>
 #include <cstdint>
+
+#include "recman/entry_point.h"
 
 namespace kel {
 
@@ -212,6 +215,10 @@ inline constexpr std::int16_t kStatusKeyNotModifiable = 10;
 inline constexpr std::int16_t kStatusInvalidFileName = 11;
 inline constexpr std::int16_t kStatusFileNotFound = 12;
 inline constexpr std::int16_t kStatusDiskFull = 18;
+// Not this engine's: the classic code for a record manager that is not
+// there. The data-file layer gives it when the installation's own record
+// manager cannot be loaded (manager_library.h).
+inline constexpr std::int16_t kStatusRecordManagerInactive = 20;
 inline constexpr std::int16_t kStatusDataBufferTooShort = 22;
 inline constexpr std::int16_t kStatusPageSize = 24;
 inline constexpr std::int16_t kStatusNumberOfKeys = 26;
@@ -244,15 +251,32 @@ const char* StatusText(std::int16_t status);
 // buffers described above; `data_length` and `position_block` must not be
 // null for operations that use them (a null position block gives 3; a null
 // data buffer or data length where data is moved gives 22). Globals: the
-// process's table of opens (see Reset).
-[[nodiscard]] std::int16_t BTRCALL(std::int16_t operation, void* position_block, void* data_buffer,
-                                   std::uint32_t* data_length, void* key_buffer,
-                                   std::uint8_t key_length, std::int8_t key_number);
+// process's table of opens (see Reset). Its type is RecordManagerEntry
+// (entry_point.h), the type of every record manager's entry point.
+[[nodiscard]] std::int16_t KEL_BTRCALL_CONVENTION BTRCALL(std::int16_t operation,
+                                                          void* position_block, void* data_buffer,
+                                                          std::uint32_t* data_length,
+                                                          void* key_buffer, std::uint8_t key_length,
+                                                          std::int8_t key_number);
 
 // Commits the pending work of every open of this process (what the wait hook
 // and process exit do). A commit that fails leaves its file refusing work
 // (see Durability). Returns the first failure's status, 0 when all is well.
 std::int16_t FlushRecordManager();
+
+// The commit-each-call mode, for the engine packaged as a record manager of
+// its own (a library that other programs load, kelbtrv.cc): such a library
+// never sees its caller's waits nor its exit, so instead of sharing one
+// transaction between consecutive operations, every call commits its work
+// before it returns. Each operation is then visible to other processes and
+// safe from a kill as soon as it is answered, and no lock of the file is
+// held between calls. Those commits are not synced (Store::SetSyncEachCommit):
+// a power cut can take the last of them back, the file staying whole. A
+// commit that fails is that call's status (the call's
+// work is undone, and the file refuses further work as in Durability); a
+// call that failed by itself keeps its own status. Process-wide; set it
+// before the first call.
+void SetCommitEachCall(bool on);
 
 }  // namespace kel
 

@@ -40,6 +40,12 @@ void Store::ResetCommitWindowForTesting() {
   g_server_commit_window = kServerCommitWindow;
 }
 std::chrono::milliseconds Store::CommitWindow() { return g_commit_window; }
+
+namespace {
+bool g_sync_each_commit = true;
+}  // namespace
+void Store::SetSyncEachCommit(bool on) { g_sync_each_commit = on; }
+bool Store::SyncEachCommit() { return g_sync_each_commit; }
 std::chrono::milliseconds Store::ServerCommitWindow() { return g_server_commit_window; }
 void Store::SetBusyFlush(void (*flush)(Store* except)) { g_busy_flush = flush; }
 void Store::BusyFlush(Store* except) {

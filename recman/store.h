@@ -75,6 +75,15 @@ class Store {
   static void ResetCommitWindowForTesting();
   static std::chrono::milliseconds CommitWindow();
   static std::chrono::milliseconds ServerCommitWindow();
+  // Whether each commit of a SQLite file waits for the disk (synchronous
+  // FULL, the default: one sync per commit window). The commit-each-call
+  // mode turns it off for the files opened after it (synchronous NORMAL): a
+  // commit is then written to the write-ahead log without a sync, so a killed
+  // process still loses nothing that was answered, and a power cut can take
+  // the last commits back (the file stays whole); a sync per operation would
+  // make every operation wait for the disk.
+  static void SetSyncEachCommit(bool on);
+  static bool SyncEachCommit();
   // Called when a write must wait for another process: commits the pending
   // work of every other store of this process, so that two processes never
   // wait on each other's open transactions.

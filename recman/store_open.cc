@@ -93,8 +93,10 @@ std::int16_t Store::Open(const std::string& native_path, std::unique_ptr<Store>*
     }
   }
   // FULL: each commit of the WAL reaches the disk, which costs one sync per
-  // commit window rather than per operation.
-  if (std::int16_t st = s->Exec("PRAGMA synchronous = FULL; PRAGMA cache_size = -8192");
+  // commit window rather than per operation (see SetSyncEachCommit).
+  if (std::int16_t st = s->Exec(SyncEachCommit()
+                                    ? "PRAGMA synchronous = FULL; PRAGMA cache_size = -8192"
+                                    : "PRAGMA synchronous = NORMAL; PRAGMA cache_size = -8192");
       st != kStatusOk) {
     return st;
   }

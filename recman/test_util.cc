@@ -74,7 +74,8 @@ std::string AcsTable(std::initializer_list<std::pair<std::uint8_t, std::uint8_t>
   return t;
 }
 
-std::int16_t CreateFile(const std::string& path, const CreateSpec& file_spec, std::int8_t mode) {
+std::int16_t CreateFile(const std::string& path, const CreateSpec& file_spec, std::int8_t mode,
+                        RecordManagerEntry entry) {
   std::string buffer = file_spec.Bytes();
   buffer.resize(1536, ' ');  // as the data layer passes it: blank-padded
   std::uint32_t len = 1536;
@@ -82,8 +83,8 @@ std::int16_t CreateFile(const std::string& path, const CreateSpec& file_spec, st
   std::memset(block, ' ', sizeof block);
   std::string key = path;
   key.push_back('\0');
-  return BTRCALL(kOpCreate, block, buffer.data(), &len, key.data(),
-                 static_cast<std::uint8_t>(path.size()), mode);
+  return entry(kOpCreate, block, buffer.data(), &len, key.data(),
+               static_cast<std::uint8_t>(path.size()), mode);
 }
 
 Handle::~Handle() { (void)Close(); }
@@ -95,8 +96,8 @@ std::int16_t Handle::Open(const std::string& path, std::int8_t mode, const std::
   std::string key = path;
   key.push_back('\0');
   std::memset(block_, 0, sizeof block_);
-  std::int16_t st = BTRCALL(kOpOpen, block_, data.data(), &len, key.data(),
-                            static_cast<std::uint8_t>(path.size()), mode);
+  std::int16_t st = entry_(kOpOpen, block_, data.data(), &len, key.data(),
+                           static_cast<std::uint8_t>(path.size()), mode);
   if (st == kStatusOk) {
     std::string stat;
     if (Stat(&stat) == kStatusOk) {
@@ -109,15 +110,15 @@ std::int16_t Handle::Open(const std::string& path, std::int8_t mode, const std::
 
 std::int16_t Handle::Close() {
   std::uint32_t len = 0;
-  return BTRCALL(kOpClose, block_, nullptr, &len, nullptr, 0, 0);
+  return entry_(kOpClose, block_, nullptr, &len, nullptr, 0, 0);
 }
 
 std::int16_t Handle::Call(std::int16_t op, std::string* data, std::string* key, int key_number) {
   data->resize(1536, '\0');
   key->resize(256, '\0');
   std::uint32_t len = 1536;
-  std::int16_t st = BTRCALL(op, block_, data->data(), &len, key->data(), 255,
-                            static_cast<std::int8_t>(key_number));
+  std::int16_t st = entry_(op, block_, data->data(), &len, key->data(), 255,
+                           static_cast<std::int8_t>(key_number));
   data->resize(len);
   return st;
 }
@@ -126,8 +127,8 @@ std::int16_t Handle::Insert(const std::string& record, int key_number) {
   std::string data = record;
   key_.assign(256, '\0');
   std::uint32_t len = static_cast<std::uint32_t>(data.size());
-  std::int16_t st = BTRCALL(kOpInsert, block_, data.data(), &len, key_.data(), 255,
-                            static_cast<std::int8_t>(key_number));
+  std::int16_t st = entry_(kOpInsert, block_, data.data(), &len, key_.data(), 255,
+                           static_cast<std::int8_t>(key_number));
   if (st == kStatusOk) record_ = data;
   return st;
 }
@@ -136,14 +137,14 @@ std::int16_t Handle::Update(const std::string& record, int key_number) {
   std::string data = record;
   key_.assign(256, '\0');
   std::uint32_t len = static_cast<std::uint32_t>(data.size());
-  return BTRCALL(kOpUpdate, block_, data.data(), &len, key_.data(), 255,
-                 static_cast<std::int8_t>(key_number));
+  return entry_(kOpUpdate, block_, data.data(), &len, key_.data(), 255,
+                static_cast<std::int8_t>(key_number));
 }
 
 std::int16_t Handle::Delete() {
   std::uint32_t len = 0;
   key_.assign(256, '\0');
-  return BTRCALL(kOpDelete, block_, nullptr, &len, key_.data(), 255, 0);
+  return entry_(kOpDelete, block_, nullptr, &len, key_.data(), 255, 0);
 }
 
 std::int16_t Handle::Get(std::int16_t op, const std::string& search, int key_number) {
@@ -175,8 +176,8 @@ std::int16_t Handle::Direct(std::uint32_t pos, int key_number, std::int16_t bias
   std::memcpy(data.data(), &pos, 4);
   key_.assign(256, '\0');
   std::uint32_t len = 1536;
-  std::int16_t st = BTRCALL(static_cast<std::int16_t>(kOpGetDirect + bias), block_, data.data(),
-                            &len, key_.data(), 0, static_cast<std::int8_t>(key_number));
+  std::int16_t st = entry_(static_cast<std::int16_t>(kOpGetDirect + bias), block_, data.data(),
+                           &len, key_.data(), 0, static_cast<std::int8_t>(key_number));
   data.resize(len);
   if (st == kStatusOk) record_ = data;
   return st;

@@ -51,14 +51,16 @@ struct CreateSpec {
 // A collating table that sorts every byte as itself except the given pairs.
 std::string AcsTable(std::initializer_list<std::pair<std::uint8_t, std::uint8_t>> remap);
 
-// Creates a file. Returns the status.
+// Creates a file (through `entry`, our engine unless another record manager
+// is named). Returns the status.
 std::int16_t CreateFile(const std::string& path, const CreateSpec& file_spec,
-                        std::int8_t mode = kCreateNoReplace);
+                        std::int8_t mode = kCreateNoReplace, RecordManagerEntry entry = &BTRCALL);
 
-// One open of a data file.
+// One open of a data file, through `entry` (our engine unless another record
+// manager's entry point is named).
 class Handle {
  public:
-  Handle() = default;
+  explicit Handle(RecordManagerEntry entry = &BTRCALL) : entry_(entry) {}
   ~Handle();
   Handle(const Handle&) = delete;
   Handle& operator=(const Handle&) = delete;
@@ -88,6 +90,7 @@ class Handle {
   void* block() { return block_; }
 
  private:
+  RecordManagerEntry entry_;
   std::uint8_t block_[kPositionBlockSize] = {};
   std::string record_;
   std::string key_;

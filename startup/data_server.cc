@@ -23,6 +23,8 @@ RecordManagerConfig ReadDataServerSetting(const std::string& install_root, Env& 
   const std::string schema = Trimmed(IniRead(file, "Dades", "Esquema"));
   if (!schema.empty()) config.schema = schema;
   config.allow_network_fs = LeadingNumber(Trimmed(IniRead(file, "Dades", "XarxaLocal"))) != 0;
+  config.library = Trimmed(env.GetVariable("KELBTR"));
+  if (config.library.empty()) config.library = Trimmed(IniRead(file, "Dades", "Gestor"));
   config.install_root = MapPath(install_root);
   if (!config.install_root.empty() && config.install_root.back() != '/') {
     config.install_root += '/';

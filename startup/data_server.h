@@ -14,9 +14,16 @@
 //   XarxaLocal=1                            SQLite files on a network share
 //                                           that only this computer uses
 //                                           (otherwise they are refused)
+//   Gestor=WBTRV32.DLL                      the record manager installed on
+//                                           the workstations: its library (a
+//                                           file name looked up the system's
+//                                           way, or a path), whose BTRCALL
+//                                           then keeps every data file
+//                                           (recman/manager_library.h);
+//                                           never together with Servidor
 //
-// The environment variable KELDB, when set and not empty, replaces
-// Servidor (for tests and administrators). Blanks around the values are
+// The environment variables KELDB and KELBTR, when set and not empty,
+// replace Servidor and Gestor (for tests and administrators). Blanks around the values are
 // dropped. A file on the server is named by its path relative to the
 // installation root (recman/backend_config.h).
 #ifndef KEL_STARTUP_DATA_SERVER_H_

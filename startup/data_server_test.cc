@@ -110,5 +110,40 @@ TEST_F(DataServerTest, SessionSetUpConfiguresTheRecordManager) {
   EXPECT_EQ(RecordManagerConfiguration().schema, "kel");
 }
 
+// Gestor names the installed record manager's library as written (a bare
+// name or a path, in the system's spelling), KELBTR replaces it; both
+// Gestor and Servidor are handed on as they are, for the data-file layer to
+// refuse.
+TEST_F(DataServerTest, GestorNamesTheRecordManagersLibraryAndKelbtrReplacesIt) {
+  struct Case {
+    const char* what;
+    const char* nuri;  // nullptr: no file
+    const char* kelbtr;
+    const char* library;
+    const char* server;
+  };
+  const Case cases[] = {
+      {"no file: our engine", nullptr, "", "", ""},
+      {"a bare name", "[Dades]\r\nGestor=WBTRV32.DLL\r\n", "", "WBTRV32.DLL", ""},
+      {"a Windows path, blanks around it", "[DADES]\r\ngestor =  C:\\PVSW\\BIN\\W3BTRV7.DLL \r\n",
+       "", "C:\\PVSW\\BIN\\W3BTRV7.DLL", ""},
+      {"KELBTR replaces Gestor", "[Dades]\r\nGestor=WBTRV32.DLL\r\n", "/opt/kel/libkelbtrv.so",
+       "/opt/kel/libkelbtrv.so", ""},
+      {"KELBTR alone", nullptr, "libkelbtrv.so", "libkelbtrv.so", ""},
+      {"blank KELBTR leaves Gestor", "[Dades]\r\nGestor=WBTRV32.DLL\r\n", " ", "WBTRV32.DLL", ""},
+      {"Gestor and Servidor both handed on",
+       "[Dades]\r\nGestor=WBTRV32.DLL\r\nServidor=host=db1\r\n", "", "WBTRV32.DLL", "host=db1"},
+      {"Gestor of another section", "[Usuari]\r\nGestor=WBTRV32.DLL\r\n", "", "", ""},
+  };
+  for (const Case& c : cases) {
+    fs::remove(root_ + "Nuri.ini");
+    if (c.nuri != nullptr) WriteNuri(c.nuri);
+    env_.SetVariable("KELBTR", c.kelbtr);
+    const RecordManagerConfig config = ReadDataServerSetting(root_, env_);
+    EXPECT_EQ(config.library, c.library) << c.what;
+    EXPECT_EQ(config.server, c.server) << c.what;
+  }
+}
+
 }  // namespace
 }  // namespace kel

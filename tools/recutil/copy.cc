@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "recman/admin.h"
 #include "recman/file_spec.h"
 #include "recman/recman.h"
 #include "tools/recutil/data_file.h"
@@ -10,38 +9,9 @@
 namespace kel {
 namespace {
 
-// Records inserted per transaction: big enough that a server's round trips
-// do not count, small enough to keep memory flat on large files.
+// Records inserted per batch: big enough that a server's round trips do not
+// count, small enough to keep memory flat on large files.
 constexpr std::size_t kBatch = 500;
-
-// FNV-1a over every record's length and bytes, in order.
-class Digest {
- public:
-  void Add(const std::string& record) {
-    const std::uint64_t length = record.size();
-    for (int i = 0; i < 8; ++i) Byte(static_cast<unsigned char>(length >> (8 * i)));
-    for (char c : record) Byte(static_cast<unsigned char>(c));
-  }
-  std::uint64_t value() const { return hash_; }
-
- private:
-  void Byte(unsigned char b) {
-    hash_ ^= b;
-    hash_ *= 0x100000001B3ULL;
-  }
-  std::uint64_t hash_ = 0xCBF29CE484222325ULL;
-};
-
-// Reads the whole file in physical order into `*digest`; `*count` records.
-std::int16_t DigestOf(DataFile& file, Digest* digest, std::uint32_t* count) {
-  std::string record;
-  std::int16_t st = file.Next(true, -1, &record);
-  for (; st == kStatusOk; st = file.Next(false, -1, &record)) {
-    digest->Add(record);
-    ++*count;
-  }
-  return st == kStatusEndOfFile ? kStatusOk : st;
-}
 
 // The owner mode of a source that has `owner`: 1 when it opens read-only
 // without the name, 0 when it does not.
@@ -50,7 +20,67 @@ std::int8_t OwnerMode(const std::string& native_path) {
   return probe.Open(kOpenReadOnly) == kStatusOk ? 1 : 0;
 }
 
+// Reads the copy back beside the source, both in physical order from their
+// first record: every record the same bytes, and both ending together.
+std::int16_t CompareWithSource(DataFile& source, DataFile& copy, std::uint32_t* compared,
+                               std::string* what) {
+  std::string a, b;
+  std::int16_t sa = source.Next(true, -1, &a);
+  std::int16_t sb = copy.Next(true, -1, &b);
+  *compared = 0;
+  while (sa == kStatusOk && sb == kStatusOk) {
+    if (a != b) {
+      *what = "record " + std::to_string(*compared + 1) + " of the copy differs from the source";
+      return kStatusIoError;
+    }
+    ++*compared;
+    sa = source.Next(false, -1, &a);
+    sb = copy.Next(false, -1, &b);
+  }
+  if (sa != kStatusEndOfFile && sa != kStatusOk) {
+    *what = "cannot read the source again to compare it";
+    return sa;
+  }
+  if (sb != kStatusEndOfFile && sb != kStatusOk) {
+    *what = "cannot read the copy back";
+    return sb;
+  }
+  if (sa != sb) {
+    *what = "the copy holds " + std::string(sa == kStatusOk ? "fewer" : "more") +
+            " records than the source (" + std::to_string(*compared) + " the same)";
+    return kStatusIoError;
+  }
+  return kStatusOk;
+}
+
+bool SameSegment(const KeySegment& a, const KeySegment& b) {
+  const auto significant = [](std::uint16_t flags) {
+    return static_cast<std::uint16_t>(flags & ~kKeyFlagSegmented);
+  };
+  return a.position == b.position && a.length == b.length &&
+         significant(a.flags) == significant(b.flags) && a.extended_type == b.extended_type &&
+         a.null_byte == b.null_byte;
+}
+
 }  // namespace
+
+bool DictionaryDescribes(const std::string& dictionary, const std::string& stat) {
+  FileSpec d, s;
+  if (ParseCreateBuffer(dictionary.data(), dictionary.size(), &d) != kStatusOk ||
+      ParseCreateBuffer(stat.data(), stat.size(), &s) != kStatusOk) {
+    return false;
+  }
+  if (d.record_length != s.record_length || d.keys.size() != s.keys.size()) return false;
+  for (std::size_t k = 0; k < d.keys.size(); ++k) {
+    const std::vector<KeySegment>& a = d.keys[k].segments;
+    const std::vector<KeySegment>& b = s.keys[k].segments;
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+      if (!SameSegment(a[i], b[i])) return false;
+    }
+  }
+  return true;
+}
 
 std::int16_t CopyDataFile(const CopyRequest& request, const CopyProgress& progress,
                           std::uint32_t* copied, std::string* what) {
@@ -80,9 +110,13 @@ std::int16_t CopyDataFile(const CopyRequest& request, const CopyProgress& progre
     *what = "cannot read the source's specification";
     return st;
   }
+  const std::string create_buffer =
+      !request.dictionary.empty() && DictionaryDescribes(request.dictionary, stat)
+          ? request.dictionary
+          : BuildCreateBuffer(spec);
 
   ConfigureRecordManager(request.to);
-  st = CreateDataFile(destination, BuildCreateBuffer(spec), request.replace);
+  st = CreateDataFile(destination, create_buffer, request.replace);
   if (st != kStatusOk) {
     *what = st == kStatusFileAlreadyExists
                 ? "the destination exists already (copy with --replace to overwrite it)"
@@ -93,15 +127,14 @@ std::int16_t CopyDataFile(const CopyRequest& request, const CopyProgress& progre
   const std::string incomplete = "; the destination is incomplete: copy again with --replace";
   DataFile target(destination);
   st = target.Open(kOpenExclusive);
-  // From here on each open keeps its engine; the configuration is the
-  // source's again for whatever the caller opens next.
+  // From here on each open keeps its record manager; the configuration is
+  // the source's again for whatever the caller opens next.
   ConfigureRecordManager(request.from);
   if (st != kStatusOk) {
     *what = "cannot open the new destination" + incomplete;
     return st;
   }
 
-  Digest source_digest;
   std::vector<std::string> batch;
   batch.reserve(kBatch);
   std::string record;
@@ -109,7 +142,7 @@ std::int16_t CopyDataFile(const CopyRequest& request, const CopyProgress& progre
   auto flush = [&]() -> std::int16_t {
     if (batch.empty()) return kStatusOk;
     std::size_t failed = 0;
-    std::int16_t s = InsertAll(target.block(), batch, &failed);
+    std::int16_t s = target.InsertRecords(batch, &failed);
     if (s != kStatusOk) {
       *what = "cannot insert record " + std::to_string(*copied + failed + 1) + incomplete;
       return s;
@@ -121,7 +154,6 @@ std::int16_t CopyDataFile(const CopyRequest& request, const CopyProgress& progre
   };
   st = source.Next(true, -1, &record);
   for (; st == kStatusOk; st = source.Next(false, -1, &record)) {
-    source_digest.Add(record);
     ++read;
     batch.push_back(std::move(record));
     if (batch.size() == kBatch) {
@@ -145,22 +177,20 @@ std::int16_t CopyDataFile(const CopyRequest& request, const CopyProgress& progre
     return s;
   }
 
-  // Read back through a fresh open of the destination's engine.
+  // Read back through a fresh open of the destination's record manager,
+  // beside the source, which is still held exclusively.
   ConfigureRecordManager(request.to);
   DataFile check(destination);
   st = check.Open(kOpenReadOnly, request.owner);
   ConfigureRecordManager(request.from);
-  Digest copy_digest;
-  std::uint32_t count = 0;
-  if (st == kStatusOk) st = DigestOf(check, &copy_digest, &count);
   if (st != kStatusOk) {
     *what = "cannot read the copy back" + incomplete;
     return st;
   }
-  if (count != read || copy_digest.value() != source_digest.value()) {
-    *what = "the copy differs from the source (" + std::to_string(count) + " records read back, " +
-            std::to_string(read) + " copied)" + incomplete;
-    return kStatusIoError;
+  std::uint32_t compared = 0;
+  if (std::int16_t s = CompareWithSource(source, check, &compared, what); s != kStatusOk) {
+    *what += incomplete;
+    return s;
   }
   return kStatusOk;
 }

@@ -188,6 +188,109 @@ TEST_F(CopyTest, MissingSourceCreatesNothing) {
   EXPECT_FALSE(fs::exists(dst_));
 }
 
+// A dictionary serves as the copy's Create buffer only when it describes the
+// file: the same record length and keys, whatever its page size or flags.
+TEST(DictionaryTest, DescribesTheFileOnlyWithItsRecordLengthAndKeys) {
+  FileSpec base;
+  ASSERT_EQ(ParseCreateBuffer(CreateBuffer().data(), CreateBuffer().size(), &base), kStatusOk);
+  auto changed = [&](auto change) {
+    FileSpec spec = base;
+    change(&spec);
+    return BuildCreateBuffer(spec);
+  };
+  struct Case {
+    const char* what;
+    std::string dictionary;
+    bool describes;
+  };
+  const Case cases[] = {
+      {"the same", CreateBuffer(), true},
+      {"another page size", changed([](FileSpec* s) { s->page_size = 4096; }), true},
+      {"another record length", changed([](FileSpec* s) { s->record_length = 30; }), false},
+      {"a key segment elsewhere",
+       changed([](FileSpec* s) { s->keys[1].segments[0].position = 15; }), false},
+      {"a key segment longer", changed([](FileSpec* s) { s->keys[0].segments[0].length = 5; }),
+       false},
+      {"a key without duplicates",
+       changed([](FileSpec* s) { s->keys[1].segments[0].flags &= ~kKeyFlagDuplicates; }), false},
+      {"a key fewer", changed([](FileSpec* s) { s->keys.pop_back(); }), false},
+      {"not a Create buffer", "garbage", false},
+      {"empty", "", false},
+  };
+  const std::string stat = CreateBuffer();
+  for (const Case& c : cases) {
+    EXPECT_EQ(DictionaryDescribes(c.dictionary, stat), c.describes) << c.what;
+  }
+}
+
+// The installed record manager's side, played by the stand-in library: a
+// copy from its file to ours and back gives the same records, byte for byte,
+// the destination made from the dictionary when it describes the file.
+TEST_F(CopyTest, BetweenTheInstalledRecordManagersFilesAndOursAndBack) {
+  RecordManagerConfig manager;
+  manager.library = KEL_STANDIN_LIBRARY;
+  MakeSource(777);
+  FileSpec spec;
+  ASSERT_EQ(ParseCreateBuffer(CreateBuffer().data(), CreateBuffer().size(), &spec), kStatusOk);
+  spec.page_size = 4096;
+  const std::string dictionary = BuildCreateBuffer(spec);
+  const std::string back = dir_ + "/back.dat";
+  for (const bool with_dictionary : {false, true}) {
+    fs::remove(dst_);
+    fs::remove(back);
+    CopyRequest out;
+    out.native_path = src_;
+    out.destination_path = dst_;
+    out.to = manager;
+    if (with_dictionary) out.dictionary = dictionary;
+    std::uint32_t copied = 0;
+    std::string what;
+    ASSERT_EQ(CopyDataFile(out, nullptr, &copied, &what), kStatusOk) << what;
+    EXPECT_EQ(copied, 777u);
+    CopyRequest in;
+    in.native_path = dst_;
+    in.destination_path = back;
+    in.from = manager;
+    ASSERT_EQ(CopyDataFile(in, nullptr, &copied, &what), kStatusOk) << what;
+    ResetRecordManagerConfig();
+    std::vector<std::string> a, b, c;
+    std::string stat_a, stat_b, stat_c;
+    Contents(src_, &a, &stat_a);
+    Contents(back, &c, &stat_c);
+    ConfigureRecordManager(manager);
+    Contents(dst_, &b, &stat_b);
+    ResetRecordManagerConfig();
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(a, c);
+    // The page size (bytes 2-3 of Stat) tells which Create buffer was used.
+    EXPECT_EQ(static_cast<unsigned char>(stat_b[3]), with_dictionary ? 0x10 : 0x08);
+  }
+}
+
+// Through a record manager without transactions a batch is all or nothing
+// all the same: a record that fails takes the ones before it away again.
+TEST_F(CopyTest, ABatchThroughAnotherRecordManagerIsAllOrNothing) {
+  MakeSource(3);
+  RecordManagerConfig manager;
+  manager.library = KEL_STANDIN_LIBRARY;
+  ConfigureRecordManager(manager);
+  DataFile f(src_);
+  ASSERT_EQ(f.Open(kOpenNormal), kStatusOk);
+  EXPECT_FALSE(f.own_engine());
+  std::size_t failed = 99;
+  EXPECT_EQ(f.InsertRecords({Record(10), Record(11), Record(1), Record(12)}, &failed),
+            kStatusDuplicateKey);
+  EXPECT_EQ(failed, 2u);
+  ASSERT_EQ(f.InsertRecords({Record(20), Record(21)}, &failed), kStatusOk);
+  ASSERT_EQ(f.Close(), kStatusOk);
+  ResetRecordManagerConfig();
+  std::vector<std::string> records;
+  std::string stat;
+  Contents(src_, &records, &stat);
+  EXPECT_EQ(records,
+            (std::vector<std::string>{Record(0), Record(1), Record(2), Record(20), Record(21)}));
+}
+
 TEST(InstallationTest, DataFilesUnderTheRoot) {
   char templ[] = "/tmp/kel-inst-XXXXXX";
   ASSERT_NE(::mkdtemp(templ), nullptr);
@@ -214,6 +317,19 @@ TEST(InstallationTest, DataFilesUnderTheRoot) {
   EXPECT_FALSE(UnderRoot(root, root));
   EXPECT_FALSE(UnderRoot(root.substr(0, root.size() - 1) + "x/menu.dat", root));
   EXPECT_EQ(RootFolder(std::string(templ) + "\\TAULES\\"), root + "TAULES/");
+  // Files named *.dat in any letter case, whatever their contents; not the
+  // backups and copies of a move, nor the engine's side files.
+  for (const char* other :
+       {"TAULES/UVies.DAT", "notes.txt", "menu.dat.gestor", "menu.dat.kel-copy"}) {
+    std::FILE* out = std::fopen((root + other).c_str(), "w");
+    ASSERT_NE(out, nullptr);
+    std::fclose(out);
+  }
+  const std::vector<std::string> dat = {root + "TAULES/UPaisos.dat", root + "TAULES/UVies.DAT",
+                                        root + "menu.dat"};
+  EXPECT_EQ(DatFilesUnder(root), dat);
+  EXPECT_TRUE(IsSqliteFile(root + "menu.dat"));
+  EXPECT_FALSE(IsSqliteFile(root + "TAULES/UVies.DAT"));
   fs::remove_all(templ);
 }
 

@@ -23,6 +23,21 @@ bool HasSqliteHeader(const fs::path& path) {
   return in.read(head, sizeof head) && std::equal(head, head + 16, kHeader);
 }
 
+// The regular files under `root` that `keep` accepts, sorted.
+template <typename Keep>
+std::vector<std::string> FilesUnder(const std::string& root, Keep keep) {
+  std::vector<std::string> files;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec),
+       end;
+       !ec && it != end; it.increment(ec)) {
+    if (!it->is_regular_file(ec)) continue;
+    if (keep(it->path())) files.push_back(it->path().string());
+  }
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
 }  // namespace
 
 std::string AbsolutePath(const std::string& path) {
@@ -53,21 +68,24 @@ bool UnderRoot(const std::string& path, const std::string& root) {
 }
 
 std::vector<std::string> SqliteFilesUnder(const std::string& root) {
-  std::vector<std::string> files;
-  std::error_code ec;
-  for (fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec),
-       end;
-       !ec && it != end; it.increment(ec)) {
-    if (!it->is_regular_file(ec)) continue;
-    const std::string name = it->path().string();
+  return FilesUnder(root, [](const fs::path& path) {
+    const std::string name = path.string();
     if (EndsWith(name, "-wal") || EndsWith(name, "-shm") || EndsWith(name, "-journal") ||
         EndsWith(name, "-locks")) {
-      continue;
+      return false;
     }
-    if (HasSqliteHeader(it->path())) files.push_back(name);
-  }
-  std::sort(files.begin(), files.end());
-  return files;
+    return HasSqliteHeader(path);
+  });
+}
+
+bool IsSqliteFile(const std::string& path) { return HasSqliteHeader(path); }
+
+std::vector<std::string> DatFilesUnder(const std::string& root) {
+  return FilesUnder(root, [](const fs::path& path) {
+    std::string extension = path.extension().string();
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == ".dat";
+  });
 }
 
 }  // namespace kel

@@ -13,11 +13,15 @@
 #include "platform/system.h"
 #include "recman/admin.h"
 #include "recman/backend_config.h"
+#include "recman/file_spec.h"
+#include "recman/manager_library.h"
 #include "recman/network_fs.h"
 #include "recman/recman.h"
+#include "startup/data_server.h"
 #include "tools/recutil/copy.h"
 #include "tools/recutil/data_file.h"
 #include "tools/recutil/installation.h"
+#include "tools/recutil/manager_move.h"
 #include "tools/recutil/report.h"
 #include "tools/recutil/sequential.h"
 #include "util/cp850.h"
@@ -48,11 +52,24 @@ const char kUsage[] =
     "  copy to-files [FILE...]            copy data files from the server to SQLite files\n"
     "                                     (every data file of the schema when none is\n"
     "                                     named, each to ROOT/NAME.dat)\n"
+    "  copy from-manager [FILE...]        move data files from the installed record\n"
+    "                                     manager's files to SQLite files, in place\n"
+    "                                     (every *.dat file under the root it opens when\n"
+    "                                     none is named); its files are kept as NAME.gestor\n"
+    "  copy to-manager [FILE...]          move SQLite data files to the installed record\n"
+    "                                     manager's files, in place (every SQLite *.dat\n"
+    "                                     file under the root when none is named); ours\n"
+    "                                     are kept as NAME.kel\n"
     "  --help                             this text\n"
     "\n"
     "Where the files are (every command):\n"
     "  --server CONNINFO   a PostgreSQL server (libpq connection string; default the\n"
     "                      variable KELDB); without one, SQLite files\n"
+    "  --manager LIB       the installed record manager's library (a file name looked\n"
+    "                      up the system's way, or a path): every command works on its\n"
+    "                      files through its BTRCALL. Default: the variable KELBTR,\n"
+    "                      else [Dades] Gestor of the root's Nuri.ini\n"
+    "  --no-manager        our own files even when KELBTR or Gestor names a library\n"
     "  --schema NAME       the installation's schema on the server (default kel)\n"
     "  --root DIR          the installation root (default the variable KELROOT, else\n"
     "                      the current directory): on the server a FILE is named by its\n"
@@ -63,7 +80,10 @@ const char kUsage[] =
     "                      only); copy to-server always reads them\n"
     "\n"
     "A copy opens each source exclusively (stop the stations first), refuses an\n"
-    "existing destination unless --replace, and reads the copy back to compare it.\n"
+    "existing destination unless --replace, and reads the copy back to compare it\n"
+    "record by record. A move to or from the installed record manager copies every\n"
+    "file beside itself (NAME.kel-copy) and compares it before any copy takes its\n"
+    "source's place; a backup that exists already is refused unless --replace.\n"
     "Sequential files: per record its length in digits, a comma, the bytes, CR LF;\n"
     "a Ctrl-Z at the end. Exit status: 0 done, 1 wrong command line, 2 failed.\n";
 
@@ -85,7 +105,8 @@ int Fail(const std::string& file, const std::string& what) {
 
 int FailStatus(const std::string& file, const std::string& what, std::int16_t status) {
   std::string text = what + " (status " + std::to_string(status) + ": " + StatusText(status) + ")";
-  if (status == kStatusNetworkFileSystem && !LastFileSystemRefusal().empty()) {
+  if (status == kStatusNetworkFileSystem && !LastFileSystemRefusal().empty() &&
+      Opt().where.manager.library.empty()) {
     text += ": " + LastFileSystemRefusal();
   }
   return Fail(file, text);
@@ -185,7 +206,14 @@ int Load(const std::string& file, const std::string& in_path) {
     return Fail(in_path, "record " + std::to_string(bad) + ": " + error + "; nothing loaded");
   }
   std::size_t failed = 0;
-  if (std::int16_t st = InsertAll(f.block(), records, &failed); st != kStatusOk) {
+  if (std::int16_t st = f.InsertRecords(records, &failed); st != kStatusOk) {
+    if (!f.own_engine() && failed >= records.size()) {
+      return FailStatus(file,
+                        "the load failed and the records inserted before the failure could not "
+                        "all be deleted again: the file holds part of " +
+                            in_path,
+                        st);
+    }
     const std::string what = failed < records.size() ? "record " + std::to_string(failed + 1) +
                                                            " of " + in_path + " cannot be inserted"
                                                      : "the load cannot be committed";
@@ -205,13 +233,8 @@ int Dump(const std::string& file, int key, bool hex) {
   std::uint32_t n = 0;
   std::int16_t st = f.Next(true, key, &record);
   for (; st == kStatusOk; st = f.Next(false, key, &record)) {
-    std::uint8_t pos[4] = {};
-    std::uint32_t len = 4;
-    char keybuf[256];
     std::uint32_t position = 0;
-    if (BTRCALL(kOpGetPosition, f.block(), pos, &len, keybuf, 0, 0) == kStatusOk) {
-      std::memcpy(&position, pos, 4);
-    }
+    if (f.Position(&position) != kStatusOk) position = 0;
     ++n;
     if (hex) {
       std::printf("record %u, position %u\n%s", n, position, HexDump(record).c_str());
@@ -224,13 +247,68 @@ int Dump(const std::string& file, int key, bool hex) {
   return 0;
 }
 
+// The check of a file that another record manager keeps, as far as its
+// entry point shows it: Stat reads; every record reads in physical order and
+// along every key; each key holds as many records as the file (fewer for a
+// key that leaves records out) and never one that physical order does not.
+std::int16_t CheckThroughEntryPoint(DataFile& f, std::string* report) {
+  std::string stat;
+  FileSpec spec;
+  std::size_t length = 0;
+  std::uint32_t records = 0;
+  std::int16_t st = f.Stat(&stat);
+  if (st == kStatusOk) st = f.Figures(&length, &records);
+  if (st == kStatusOk) st = ParseCreateBuffer(stat.data(), stat.size(), &spec);
+  if (st != kStatusOk) {
+    *report +=
+        f.name() + ": the specification cannot be read (status " + std::to_string(st) + ")\n";
+    return kStatusIoError;
+  }
+  const std::size_t problems_before = report->size();
+  auto count = [&](int key, std::uint32_t* n) {
+    std::string record;
+    *n = 0;
+    std::int16_t s = f.Next(true, key, &record);
+    for (; s == kStatusOk; s = f.Next(false, key, &record)) {
+      if (record.size() != length) {
+        *report += f.name() + ": a record of " + std::to_string(record.size()) +
+                   " bytes (the file's records have " + std::to_string(length) + ")\n";
+      }
+      ++*n;
+    }
+    return s;
+  };
+  std::uint32_t physical = 0;
+  if (std::int16_t s = count(-1, &physical); s != kStatusEndOfFile) {
+    *report += f.name() + ": reading in physical order stopped with status " + std::to_string(s) +
+               " after " + std::to_string(physical) + " records\n";
+  } else if (physical != records) {
+    *report += f.name() + ": " + std::to_string(physical) + " records in physical order, " +
+               std::to_string(records) + " counted by Stat\n";
+  }
+  for (std::size_t k = 0; k < spec.keys.size(); ++k) {
+    const KeyDef& key = spec.keys[k];
+    std::uint32_t along = 0;
+    const std::string shown = f.name() + ": key " + std::to_string(k);
+    if (std::int16_t s = count(key.number, &along); s != kStatusEndOfFile) {
+      *report += shown + ": reading stopped with status " + std::to_string(s) + " after " +
+                 std::to_string(along) + " records\n";
+    } else if (along > physical || (along < physical && !key.null_all && !key.null_any)) {
+      *report += shown + " holds " + std::to_string(along) + " records, the file " +
+                 std::to_string(physical) + "\n";
+    }
+  }
+  return report->size() == problems_before ? kStatusOk : kStatusIoError;
+}
+
 int Check(const std::string& file) {
   DataFile f(file);
   if (std::int16_t st = f.Open(kOpenReadOnly, Opt().owner); st != kStatusOk) {
     return FailStatus(file, "cannot open", st);
   }
   std::string report;
-  std::int16_t st = CheckDataFile(f.block(), &report);
+  std::int16_t st =
+      f.own_engine() ? CheckDataFile(f.block(), &report) : CheckThroughEntryPoint(f, &report);
   if (st == kStatusOk) {
     std::printf("%s: ok\n", file.c_str());
     return 0;
@@ -370,12 +448,80 @@ int Copy(bool to_server, const std::vector<std::string>& named, bool replace) {
   return failures == 0 ? 0 : kExitFailed;
 }
 
+// copy from-manager / to-manager: the installation's data files between the
+// installed record manager's files and our SQLite files, in place
+// (manager_move.h).
+int ManagerCopy(bool to_manager, const std::vector<std::string>& named, bool replace) {
+  const Installation& where = Opt().where;
+  const std::string library = Cp850ToUtf8(where.manager.library);
+  std::vector<std::string> files = named;
+  if (files.empty()) {
+    for (const std::string& path : DatFilesUnder(where.root)) {
+      // Ours are the SQLite files; any other *.dat file may be the installed
+      // record manager's, which says itself whether it is.
+      if (!to_manager || IsSqliteFile(path)) files.push_back(path);
+    }
+    if (files.empty()) return Fail(where.root, "no data files under the installation root");
+  }
+  MoveRequest request;
+  request.to_manager = to_manager;
+  request.files = files;
+  request.walked = named.empty();
+  request.manager = where.manager;
+  request.own_files = where.files;
+  request.root = where.root;
+  request.replace = replace;
+  request.owner = Opt().owner;
+  bool progress_shown = false;
+  MoveOutcome outcome;
+  const std::int16_t st = MoveInstallation(
+      request,
+      [&](const std::string& path, std::uint32_t done, std::uint32_t total) {
+        std::fprintf(stderr, "\r%s: %u of %u records", Shown(path).c_str(), done, total);
+        progress_shown = true;
+      },
+      &outcome);
+  if (progress_shown) std::fputc('\n', stderr);
+  const std::string target =
+      to_manager ? "the installed record manager (" + library + ")" : "SQLite files";
+  std::size_t moved = 0, failed = 0;
+  std::uint64_t records = 0;
+  for (const MovedFile& f : outcome.files) {
+    const std::string shown = Shown(f.path);
+    if (f.skipped) {
+      std::printf("%s: %s\n", shown.c_str(), f.what.c_str());
+    } else if (f.status != kStatusOk) {
+      (void)FailStatus(shown, f.what, f.status);
+      ++failed;
+    } else if (outcome.swapped) {
+      std::printf("%s: %u records moved to %s, the file it was kept as %s\n", shown.c_str(),
+                  f.records, target.c_str(), Shown(f.backup).c_str());
+      ++moved;
+      records += f.records;
+    } else {
+      std::printf("%s: %s\n", shown.c_str(),
+                  f.copied ? "copied and compared, then left as it was" : "left as it was");
+    }
+  }
+  if (!outcome.swapped) {
+    const std::string failures = failed > 0 ? "; " + std::to_string(failed) + " files failed" : "";
+    std::printf("nothing moved: every file is as it was%s\n", failures.c_str());
+    return kExitFailed;
+  }
+  std::printf("%zu files, %llu records moved to %s", moved,
+              static_cast<unsigned long long>(records), target.c_str());
+  if (failed > 0) std::printf("; %zu files failed", failed);
+  std::printf("\n");
+  return st == kStatusOk ? 0 : kExitFailed;
+}
+
 }  // namespace
 
 int RecutilMain(int argc, char** argv) {
   std::vector<std::string> args;
   int key = -1;
-  bool hex = false, replace = false, network_fs = false;
+  bool hex = false, replace = false, network_fs = false, no_manager = false;
+  std::string manager;  // --manager, as the shell gives it
   std::string server = CurrentEnv().GetVariable("KELDB");
   std::string schema = "kel";
   std::string root = CurrentEnv().GetVariable("KELROOT");
@@ -400,6 +546,11 @@ int RecutilMain(int argc, char** argv) {
       Opt().owner = argv[++i];
       if (Opt().owner.empty() || Opt().owner.size() > 8)
         return Usage("--owner needs 1 to 8 characters");
+    } else if (a == "--manager" && i + 1 < argc) {
+      manager = argv[++i];
+      if (manager.empty()) return Usage("--manager needs a library");
+    } else if (a == "--no-manager") {
+      no_manager = true;
     } else if (a == "--network-fs") {
       network_fs = true;
     } else if (a == "--hex") {
@@ -422,7 +573,34 @@ int RecutilMain(int argc, char** argv) {
   where.server = where.files;
   where.server.server = server;
   where.server.schema = schema;
-  ConfigureRecordManager(server.empty() || cmd == "copy" ? where.files : where.server);
+  // The installed record manager: --manager, else KELBTR, else the
+  // installation's Gestor (read as the program reads it).
+  where.manager = where.files;
+  if (!no_manager) {
+    where.manager.library =
+        !manager.empty() ? Utf8ToCp850(manager)
+                         : ReadDataServerSetting(Utf8ToCp850(where.root), CurrentEnv()).library;
+  }
+  const bool manager_copy =
+      cmd == "copy" && args.size() > 1 && (args[1] == "from-manager" || args[1] == "to-manager");
+  const bool with_manager = !where.manager.library.empty() && (cmd != "copy" || manager_copy);
+  if (with_manager && !server.empty()) {
+    return Usage(
+        "a record manager's library (--manager, KELBTR or Gestor) and a server (--server or "
+        "KELDB) name two places for the data files: give one (--no-manager for the server)");
+  }
+  if (with_manager) {
+    // Loaded before any file is touched: a library that is missing or has no
+    // BTRCALL stops here.
+    RecordManagerEntry entry = nullptr;
+    std::string problem;
+    if (LoadRecordManagerLibrary(where.manager.library, &entry, &problem) != kStatusOk) {
+      return Fail(Cp850ToUtf8(where.manager.library), problem);
+    }
+  }
+  ConfigureRecordManager(with_manager && !manager_copy     ? where.manager
+                         : server.empty() || cmd == "copy" ? where.files
+                                                           : where.server);
   // On the server a file is its path under the root: every FILE must lie
   // there (a copy names both engines' files the same way).
   if (!server.empty() && cmd != "copy" && args.size() > 1) {
@@ -446,6 +624,24 @@ int RecutilMain(int argc, char** argv) {
       }
     }
     return Copy(args[1] == "to-server", files, replace);
+  }
+  if (manager_copy) {
+    if (where.manager.library.empty()) {
+      return Usage(("copy " + args[1] +
+                    " needs the installed record manager's library: --manager LIB, the variable "
+                    "KELBTR or [Dades] Gestor in the root's Nuri.ini")
+                       .c_str());
+    }
+    if (root.empty()) return Usage("copy needs the installation root: --root DIR or KELROOT");
+    std::vector<std::string> files;
+    for (std::size_t k = 2; k < args.size(); ++k) {
+      files.push_back(AbsolutePath(args[k]));
+      if (!UnderRoot(files.back(), where.root)) {
+        return Fail(files.back(),
+                    "not under the installation root " + where.root + " (--root or KELROOT)");
+      }
+    }
+    return ManagerCopy(args[1] == "to-manager", files, replace);
   }
   if (cmd == "create" && n == 2) return Create(args[1], args[2], replace);
   if (cmd == "stat" && n == 1) return Stat(args[1]);

@@ -2,6 +2,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -25,9 +26,10 @@ std::string BinDir() {
   return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
 }
 
-Result Recutil(const std::string& args) {
+// `env`: assignments for the command's environment ("A=1 B= "), or "".
+Result Recutil(const std::string& args, const std::string& env = "") {
   Result r;
-  FILE* p = ::popen((BinDir() + "/recutil " + args + " 2>&1").c_str(), "r");
+  FILE* p = ::popen((env + BinDir() + "/recutil " + args + " 2>&1").c_str(), "r");
   if (p == nullptr) return r;
   char buf[4096];
   std::size_t n;
@@ -210,6 +212,172 @@ TEST_F(RecutilTest, BadInputGivesAClearMessageAndChangesNothing) {
   EXPECT_EQ(Read(P("text.dat")), "not a data file at all\r\n");
   Result r = Recutil("stat " + P("f.dat"));
   EXPECT_NE(r.output.find("Total records      = 0"), std::string::npos) << r.output;
+}
+
+// The installed record manager's files, played by the stand-in behind the
+// counting library: every command goes through the library that --manager,
+// KELBTR or the installation's Gestor names; --no-manager goes back to ours.
+TEST_F(RecutilTest, EveryCommandThroughTheInstalledRecordManagersLibrary) {
+  const std::string calls = P("calls.txt");
+  const std::string env = "KELBTR= KELDB= KELBTR_NEXT=" + std::string(KEL_STANDIN_LIBRARY) +
+                          " KELBTR_COUNT=" + calls + " ";
+  auto counted = [&]() {
+    std::ifstream in(calls);
+    return static_cast<int>(
+        std::count(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>(), '\n'));
+  };
+  const std::string manager = " --manager " + std::string(KEL_COUNTING_LIBRARY) + " ";
+  const std::vector<std::string> records = {std::string("B001Y1 two", 10) + std::string(10, '\0'),
+                                            std::string("A001X1 one", 10) + std::string(10, 'x')};
+  Write(P("in.seq"), Sequential(records));
+  struct Step {
+    const char* what;
+    std::string args;
+    int code;
+    std::vector<std::string> parts;
+  };
+  const Step steps[] = {
+      {"create", "create " + P("f.dat") + " " + P("d.xdf"), 0, {"created"}},
+      {"load", "load " + P("f.dat") + " " + P("in.seq"), 0, {"2 records loaded"}},
+      {"load again: nothing",
+       "load " + P("f.dat") + " " + P("in.seq"),
+       2,
+       {"record 1", "status 5", "nothing loaded"}},
+      {"save", "save " + P("f.dat") + " " + P("out.seq") + " --key 0", 0, {"2 records saved"}},
+      {"stat", "stat " + P("f.dat"), 0, {"Total records      = 2"}},
+      {"dump", "dump " + P("f.dat") + " --key 0", 0, {"A001X1 one"}},
+      {"check", "check " + P("f.dat"), 0, {"ok"}},
+  };
+  for (const Step& step : steps) {
+    const int before = counted();
+    Result r = Recutil(step.args + manager, env);
+    EXPECT_EQ(r.code, step.code) << step.what << "\n" << r.output;
+    for (const std::string& part : step.parts) {
+      EXPECT_NE(r.output.find(part), std::string::npos) << step.what << ": " << part << "\n"
+                                                        << r.output;
+    }
+    EXPECT_GT(counted(), before) << step.what << ": no call reached the library";
+  }
+  EXPECT_EQ(Read(P("out.seq")), Sequential({records[1], records[0]}));
+
+  // The installation's Gestor, and KELBTR over it; --no-manager: ours.
+  Write(P("Nuri.ini"), "[Dades]\r\nGestor=" + std::string(KEL_COUNTING_LIBRARY) + "\r\n");
+  int before = counted();
+  Result r = Recutil("stat " + P("f.dat") + " --root " + dir_, env);
+  EXPECT_EQ(r.code, 0) << r.output;
+  EXPECT_GT(counted(), before) << "Gestor";
+  before = counted();
+  r = Recutil("stat " + P("f.dat") + " --no-manager --root " + dir_, env);
+  EXPECT_EQ(r.code, 0) << r.output;
+  EXPECT_EQ(counted(), before) << "--no-manager";
+  Write(P("Nuri.ini"), "[Dades]\r\nGestor=/nonexistent/WBTRV32.DLL\r\n");
+  r = Recutil("stat " + P("f.dat") + " --root " + dir_, env);
+  EXPECT_EQ(r.code, 2) << r.output;
+  EXPECT_NE(r.output.find("/nonexistent/WBTRV32.DLL cannot be loaded"), std::string::npos)
+      << r.output;
+  r = Recutil("stat " + P("f.dat") + " --root " + dir_,
+              env + "KELBTR=" + std::string(KEL_COUNTING_LIBRARY) + " ");
+  EXPECT_EQ(r.code, 0) << "KELBTR over Gestor\n" << r.output;
+}
+
+TEST_F(RecutilTest, ARecordManagerThatCannotServeIsRefusedBeforeAnythingIsTouched) {
+  Write(P("lib.so"), "not a library");
+  struct Case {
+    const char* name;
+    std::string args;
+    int code;
+    std::vector<std::string> parts;
+  } cases[] = {
+      {"missing library",
+       "create " + P("new.dat") + " " + P("d.xdf") + " --manager /no/libx.so",
+       2,
+       {"/no/libx.so", "cannot be loaded"}},
+      {"not a library",
+       "create " + P("new.dat") + " " + P("d.xdf") + " --manager " + P("lib.so"),
+       2,
+       {"lib.so", "cannot be loaded"}},
+      {"library without BTRCALL",
+       "create " + P("new.dat") + " " + P("d.xdf") + " --manager libm.so.6",
+       2,
+       {"libm.so.6", "no entry point BTRCALL"}},
+      {"a library and a server",
+       "stat " + P("f.dat") + " --manager " + std::string(KEL_STANDIN_LIBRARY) +
+           " --server dbname=x",
+       1,
+       {"two places", "--no-manager"}},
+      {"a move without a library",
+       "copy from-manager --no-manager --root " + dir_,
+       1,
+       {"copy from-manager needs the installed record manager's library", "--manager"}},
+      {"a move without a root",
+       "copy to-manager --root '' --manager " + std::string(KEL_STANDIN_LIBRARY),
+       1,
+       {"needs the installation root"}},
+      {"a move of a file outside the root",
+       "copy to-manager /elsewhere/f.dat --root " + dir_ + " --manager " +
+           std::string(KEL_STANDIN_LIBRARY),
+       2,
+       {"not under the installation root"}},
+      {"help", "--help", 0, {"copy from-manager", "copy to-manager", "--manager LIB"}},
+  };
+  for (const Case& c : cases) {
+    Result r = Recutil(c.args, "KELBTR= KELDB= ");
+    EXPECT_EQ(r.code, c.code) << c.name << "\n" << r.output;
+    for (const std::string& part : c.parts) {
+      EXPECT_NE(r.output.find(part), std::string::npos) << c.name << ": " << part << "\n"
+                                                        << r.output;
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(P("new.dat")));
+}
+
+// A whole installation out of the installed record manager's files into
+// ours and back, with the real tool: every record byte for byte, each
+// side's files kept.
+TEST_F(RecutilTest, AWholeInstallationOutOfTheInstalledRecordManagerAndBack) {
+  std::filesystem::create_directories(P("TAULES"));
+  std::filesystem::create_directories(P("ddf"));
+  Write(P("ddf/UPaisos.xdf"), Dictionary());
+  const std::string manager = " --manager " + std::string(KEL_STANDIN_LIBRARY) + " --root " + dir_;
+  const std::string env = "KELBTR= KELDB= ";
+  std::vector<std::string> records;
+  for (int i = 0; i < 40; ++i) {
+    std::string r = "K" + std::to_string(100 + i) + "Y1 record " + std::to_string(i);
+    r.resize(20, '\x87');
+    records.push_back(r);
+  }
+  Write(P("in.seq"), Sequential(records));
+  for (const char* file : {"TAULES/UPaisos.dat", "menu.dat"}) {
+    ASSERT_EQ(Recutil("create " + P(file) + " " + P("d.xdf") + manager, env).code, 0);
+    ASSERT_EQ(Recutil("load " + P(file) + " " + P("in.seq") + manager, env).code, 0);
+  }
+  Result r = Recutil("copy from-manager" + manager, env);
+  ASSERT_EQ(r.code, 0) << r.output;
+  EXPECT_NE(r.output.find("TAULES/UPaisos.dat: 40 records moved to SQLite files, the file it was "
+                          "kept as TAULES/UPaisos.dat.gestor"),
+            std::string::npos)
+      << r.output;
+  EXPECT_NE(r.output.find("2 files, 80 records moved to SQLite files"), std::string::npos)
+      << r.output;
+  for (const char* file : {"TAULES/UPaisos.dat", "menu.dat"}) {
+    ASSERT_EQ(Recutil("save " + P(file) + " " + P("ours.seq") + " --no-manager", env).code, 0);
+    EXPECT_EQ(Read(P("ours.seq")), Read(P("in.seq"))) << file;
+  }
+  r = Recutil("copy to-manager" + manager, env);
+  ASSERT_EQ(r.code, 0) << r.output;
+  EXPECT_NE(r.output.find("2 files, 80 records moved to the installed record manager"),
+            std::string::npos)
+      << r.output;
+  for (const char* file : {"TAULES/UPaisos.dat", "menu.dat"}) {
+    ASSERT_EQ(Recutil("save " + P(file) + " " + P("theirs.seq") + manager, env).code, 0);
+    EXPECT_EQ(Read(P("theirs.seq")), Read(P("in.seq"))) << file;
+    EXPECT_TRUE(std::filesystem::exists(P(std::string(file) + ".gestor")));
+    EXPECT_TRUE(std::filesystem::exists(P(std::string(file) + ".kel")));
+  }
+  // Again: the backups are in the way.
+  r = Recutil("copy to-manager" + manager, env);
+  EXPECT_EQ(r.code, 2) << r.output;
+  EXPECT_NE(r.output.find("nothing moved"), std::string::npos) << r.output;
 }
 
 // The same commands on a server, the file named by its path under the
