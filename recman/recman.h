@@ -37,6 +37,16 @@
 // - Duplicates of a key come in insertion order. Get Equal / Greater /
 //   Greater or Equal / First find the first of a run of equal keys, Get Less
 //   / Less or Equal / Last the last of it.
+// - Scans always move. A record that a Get Next / Get Previous returns lies
+//   strictly beyond the logical position in the direction of the move (the
+//   position as above: after an Update, the record's new key value), and one
+//   that a Step Next / Previous returns strictly beyond the physical current
+//   record; every record read along a key is filed under the key its bytes
+//   hold. On a sound file this always holds. On a file damaged from outside
+//   (index or record pages changed on the disk) a read that would break it
+//   answers 2 (I/O error) and changes no currency, so no loop of Gets or
+//   Steps over a damaged file can run for ever, whatever the caller does
+//   between the reads. `recutil check` names the damage.
 //
 // Locks (biases added to the codes of the Get and Step operations and of Get
 // Direct; Get Position accepts and ignores them): +100 single-record wait, +200 single-record
