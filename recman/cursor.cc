@@ -492,7 +492,11 @@ std::int16_t Update(Cursor* c, CallArgs& a) {
     if (a.key_number != file_spec.keys[c->path].number) return kStatusDifferentKeyNumber;
     k = c->path;
   } else if (a.key_number >= 0) {
+    // Without a key path the key number says where the position goes: one
+    // that names no key is refused before anything is written, as Insert
+    // and Get Direct refuse it.
     k = file_spec.KeyIndex(a.key_number);
+    if (k < 0) return kStatusInvalidKeyNumber;
   }
   Store& s = StoreOf(c);
   if (std::int16_t st = s.Begin(true); st != kStatusOk) return st;

@@ -387,6 +387,55 @@ TEST_P(RecmanTest, AnUpdateAfterAStepTakesTheKeyItNames) {
   EXPECT_EQ(h_.Get(kOpGetNext, "", 1), kStatusInvalidPositioning);
 }
 
+// Without a key path, the key number of an Update says where the position
+// goes; one that names no key of the file is refused with 6 before anything
+// is written, as Insert and Get Direct refuse it.
+TEST_P(RecmanTest, AnUpdateWithoutAKeyPathNamingNoKeyGives6AndWritesNothing) {
+  Fill({{"A", "1"}, {"B", "5"}});
+  for (int key_number : {2, 4, 7, 127}) {
+    ASSERT_EQ(h_.Step(kOpStepFirst), kStatusOk);  // A, no key path
+    EXPECT_EQ(h_.Update(R("A", "9"), key_number), kStatusInvalidKeyNumber) << key_number;
+  }
+  ASSERT_EQ(h_.Step(kOpStepFirst), kStatusOk);
+  EXPECT_EQ(h_.Update(R("A", "8"), -1), kStatusOk);  // a negative number: no key path
+  EXPECT_EQ(h_.Get(kOpGetNext, "", 0), kStatusInvalidPositioning);
+  ASSERT_EQ(FlushRecordManager(), kStatusOk);
+  Handle other;
+  ASSERT_EQ(other.Open(path_), kStatusOk);
+  std::int16_t st;
+  EXPECT_EQ(testing::ReadAll(other, 0, &st), (std::vector<std::string>{R("A", "8"), R("B", "5")}));
+}
+
+// Create buffers of the interface's later versions carry the file version in
+// byte 5 (dictionaries among them): the file is created, and the version
+// comes back from Stat with key number -1 only (plain Stat has 0 there).
+TEST_P(RecmanTest, AFileVersionInByte5IsKeptAndReportedByStatMinusOne) {
+  struct Case {
+    std::uint8_t version;
+    std::uint8_t reported;
+  } cases[] = {{0x60, 0x60}, {0x70, 0x70}, {0x95, 0x95}, {0, kFileVersion}};
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.version));
+    CreateSpec spec = TwoKeys();
+    spec.version = c.version;
+    const std::string path = dir_.File("v" + std::to_string(n++) + ".dat");
+    ASSERT_EQ(testing::CreateFile(path, spec), kStatusOk);
+    Handle h;
+    ASSERT_EQ(h.Open(path), kStatusOk);
+    ASSERT_EQ(h.Insert(R("A", "1")), kStatusOk);
+    ASSERT_EQ(h.Close(), kStatusOk);
+    ASSERT_EQ(h.Open(path), kStatusOk);
+    std::string stat;
+    ASSERT_EQ(h.Stat(&stat, -1), kStatusOk);
+    EXPECT_EQ(static_cast<std::uint8_t>(stat[4]), 2);
+    EXPECT_EQ(static_cast<std::uint8_t>(stat[5]), c.reported);
+    ASSERT_EQ(h.Stat(&stat), kStatusOk);
+    EXPECT_EQ(stat[4], 2);
+    EXPECT_EQ(stat[5], 0);
+  }
+}
+
 TEST_P(RecmanTest, AnotherOpenChangingTheRecordGivesConflict) {
   Fill({{"A", "1"}});
   Handle other;

@@ -41,6 +41,7 @@ std::string CreateSpec::Bytes() const {
   Put16(&out, 0, record_length);
   Put16(&out, 2, page_size);
   Put16(&out, 4, static_cast<int>(keys.size()));
+  out[5] = static_cast<char>(version);
   Put16(&out, 10, file_flags);
   for (const auto& key : keys) {
     for (std::size_t i = 0; i < key.size(); ++i) {

@@ -42,6 +42,7 @@ struct CreateSpec {
   int record_length = 16;
   int page_size = 1024;
   std::uint16_t file_flags = 0;
+  std::uint8_t version = 0;  // byte 5: the file version of later interfaces (0x60...)
   std::vector<std::vector<Segment>> keys;
   std::vector<std::string> acs;  // 256-byte tables; name and signature added
 

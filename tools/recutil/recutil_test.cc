@@ -47,8 +47,11 @@ std::string Read(const std::string& path) {
 }
 
 // Record length 20; key 0 bytes 1-4 unique; key 1 bytes 5-6 with duplicates.
-std::string Dictionary() {
+// `version`: byte 5 of the Create buffer, as dictionaries of the interface's
+// later versions carry it.
+std::string Dictionary(std::uint8_t version = 0) {
   FileSpec file_spec;
+  file_spec.version = version;
   file_spec.record_length = 20;
   file_spec.page_size = 1024;
   KeyDef k0, k1;
@@ -87,6 +90,22 @@ class RecutilTest : public ::testing::Test {
   std::string P(const std::string& name) const { return dir_ + "/" + name; }
   std::string dir_;
 };
+
+// A dictionary written for the installed record manager carries the file
+// version in byte 5: the file is created, and stat shows that version.
+TEST_F(RecutilTest, ADictionaryWithAFileVersionCreatesItsFile) {
+  Write(P("v.xdf"), Dictionary(0x60));
+  Result r = Recutil("create " + P("v.dat") + " " + P("v.xdf"));
+  ASSERT_EQ(r.code, 0) << r.output;
+  r = Recutil("stat " + P("v.dat"));
+  ASSERT_EQ(r.code, 0) << r.output;
+  EXPECT_NE(r.output.find("File version       = 6.0"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("Keys               = 2"), std::string::npos) << r.output;
+  Write(P("w.xdf"), Dictionary(0x95));
+  ASSERT_EQ(Recutil("create " + P("w.dat") + " " + P("w.xdf")).code, 0);
+  r = Recutil("stat " + P("w.dat"));
+  EXPECT_NE(r.output.find("File version       = 9.5"), std::string::npos) << r.output;
+}
 
 TEST_F(RecutilTest, CreateLoadSaveRoundTripEveryByte) {
   const std::vector<std::string> records = {

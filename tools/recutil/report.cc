@@ -58,7 +58,8 @@ std::string StatReport(const std::string& file_name, const std::string& stat) {
   FileSpec file_spec;
   if (ParseCreateBuffer(stat.data(), stat.size(), &file_spec) != kStatusOk) return "";
   std::string out = "File statistics for " + file_name + "\n\n";
-  out += Line("File version       = %d.%d", kFileVersion >> 4, kFileVersion & 0xF);
+  const int version = ReportedVersion(file_spec);
+  out += Line("File version       = %d.%d", version >> 4, version & 0xF);
   out += Line("Record length      = %u", file_spec.record_length);
   out += Line("Page size          = %u", file_spec.page_size);
   out += Line("Total records      = %u", U32(stat, 6));
