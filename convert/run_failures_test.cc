@@ -190,6 +190,59 @@ TEST_F(RunFailureTest, AScanStoppedEarlyCountsTheRecordsItNeverReached) {
   EXPECT_EQ(Tally().not_converted, missing);
 }
 
+// A damaged index can hold fewer entries than the file has records: the
+// scan along key 0 then ends with 9 as if at the end of the file, and the
+// run used to count the file as converted. Stat's record count says that
+// records were not reached; they are counted in physical order and the file
+// is named with the true numbers, pointing to recutil check.
+TEST_F(RunFailureTest, AScanThatEndsBeforeTheLastRecordNamesTheFileAsDamaged) {
+  SetTerminalLanguage("SPA");
+  ASSERT_TRUE(StartProgram("/AUTO"));
+  g_lost.step_file = 148;  // TAULES\UVies: key 0 ends after 3 records
+  g_lost.step_at = 3;
+  g_lost.step_status = kStatusEndOfFile;
+  EXPECT_EQ(RunDriver(), DriverOutcome::kConverted);
+  const long missing = NotHolding("TAULES\\UVies", "SPA");
+  const long records = static_cast<long>(ReadRecords(DataPath("TAULES\\UVies")).size());
+  ASSERT_GT(missing, 0);
+  ASSERT_EQ(Tally().files.size(), 1u);
+  const ConversionTally::FileProblem& f = Tally().files[0];
+  EXPECT_EQ(f.path, "TAULES\\UVies");
+  EXPECT_EQ(f.records, records);
+  EXPECT_EQ(f.not_converted, missing);
+  EXPECT_TRUE(f.damaged);
+  EXPECT_EQ(f.reason, "key 0 reached 3 of the " + std::to_string(records) +
+                          " records the file counts: the file may be damaged; recutil check "
+                          "names the damage and recutil check --repair rebuilds its keys");
+  EXPECT_EQ(Tally().not_converted, missing);
+  const std::string out = con().output();
+  EXPECT_NE(out.find("NO SE HA CONVERTIDO DEL TODO: TAULES\\UVies (" + std::to_string(missing) +
+                     " de " + std::to_string(records) + " registros)"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("recutil check --repair"), std::string::npos) << out;
+  EXPECT_EQ(out.find("UNA NUEVA EJECUCI"), std::string::npos) << "a rerun cannot finish it";
+}
+
+// A scan that a damaged file stops with 2 (an I/O error) is no lost work: it
+// undid nothing, and the file is named as damaged, not as a failed commit.
+TEST_F(RunFailureTest, AScanStoppedBy2NamesTheFileAsDamagedNotAsAFailedCommit) {
+  SetTerminalLanguage("SPA");
+  ASSERT_TRUE(StartProgram("/AUTO"));
+  g_lost.step_file = 148;
+  g_lost.step_at = 3;
+  g_lost.step_status = kStatusIoError;
+  EXPECT_EQ(RunDriver(), DriverOutcome::kConverted);
+  const long missing = NotHolding("TAULES\\UVies", "SPA");
+  ASSERT_EQ(Tally().files.size(), 1u);
+  const ConversionTally::FileProblem& f = Tally().files[0];
+  EXPECT_EQ(f.not_converted, missing);
+  EXPECT_TRUE(f.damaged);
+  EXPECT_EQ(f.reason.find("commit"), std::string::npos) << f.reason;
+  EXPECT_NE(f.reason.find("stopped with status 2"), std::string::npos) << f.reason;
+  EXPECT_NE(f.reason.find("recutil check"), std::string::npos) << f.reason;
+}
+
 // A failed commit in an interactive run: the closing message names the
 // file and says that a new run finishes the job.
 TEST_F(RunFailureTest, TheClosingMessageNamesEachFileNotConverted) {

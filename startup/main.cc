@@ -179,9 +179,13 @@ int Run(int argc, char** argv) {
       text += (tally.files.empty() && tally.first_problem.empty() ? "" : "; ") +
               std::string("closing the data files failed with status ") + std::to_string(status);
     }
+    bool damaged = false;
+    for (const ConversionTally::FileProblem& f : tally.files) damaged = damaged || f.damaged;
     text += "; " + std::to_string(tally.not_converted) + " of " + std::to_string(tally.records) +
-            " records do not hold the new text. A new run finishes the job (when the files are "
-            "free).";
+            " records do not hold the new text. " +
+            (damaged ? "Check the damaged files with recutil check (recutil check --repair "
+                       "rebuilds their keys), then run again."
+                     : "A new run finishes the job (when the files are free).");
     return Stop(kExitConversionIncomplete, text);
   }
   if (!Driver().ConfigurationProblem.empty()) {
