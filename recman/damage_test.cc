@@ -302,59 +302,6 @@ INSTANTIATE_TEST_SUITE_P(Engines, DamageTest,
 
 // --- Bytes changed on the disk -------------------------------------------------
 
-// A SQLite file of `n` records (UCae-like: a unique key of four digits, a
-// key with duplicates over a text), written and closed.
-void WriteSampleFile(const std::string& path, int n) {
-  CreateSpec s;
-  s.record_length = 200;
-  s.keys = {{Segment{1, 4, kKeyFlagModifiable}},
-            {Segment{5, 20, kKeyFlagDuplicates | kKeyFlagModifiable}}};
-  ASSERT_EQ(testing::CreateFile(path, s), kStatusOk);
-  Handle h;
-  ASSERT_EQ(h.Open(path), kStatusOk);
-  for (int i = 0; i < n; ++i) {
-    char key[8];
-    std::snprintf(key, sizeof key, "%04d", (i * 7919) % 10000);
-    const std::string text = "text " + std::to_string(i % 37);
-    ASSERT_EQ(h.Insert(Rec(std::string(key) + Rec(text, 20), 200, 'r')), kStatusOk);
-  }
-  ASSERT_EQ(h.Close(), kStatusOk);
-}
-
-// The pages of one b-tree of a SQLite file (dbstat), 1-based.
-std::vector<int> PagesOf(const std::string& path, const std::string& name) {
-  std::vector<int> pages;
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
-    sqlite3_stmt* s = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT pageno FROM dbstat WHERE name = ?1", -1, &s, nullptr) ==
-        SQLITE_OK) {
-      sqlite3_bind_text(s, 1, name.c_str(), -1, SQLITE_TRANSIENT);
-      while (sqlite3_step(s) == SQLITE_ROW) pages.push_back(sqlite3_column_int(s, 0));
-    }
-    sqlite3_finalize(s);
-  }
-  sqlite3_close(db);
-  return pages;
-}
-
-// Flips `count` random bytes (seeded) inside the given 4,096-byte pages.
-void FlipBytes(const std::string& path, const std::vector<int>& pages, int count,
-               unsigned seed) {
-  std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
-  std::mt19937 rng(seed);
-  for (int i = 0; i < count; ++i) {
-    const int page = pages[rng() % pages.size()];
-    const std::streamoff at = static_cast<std::streamoff>(page - 1) * 4096 + rng() % 4096;
-    char byte = 0;
-    f.seekg(at);
-    f.read(&byte, 1);
-    byte = static_cast<char>(byte ^ static_cast<char>(1 + rng() % 255));
-    f.seekp(at);
-    f.write(&byte, 1);
-  }
-}
-
 // Bytes flipped in the pages of either index or of the records, several
 // seeds: every loop of the kind the converters and the tools run (along key
 // 0 rewriting each record, along either key reading, in physical order)
@@ -363,16 +310,16 @@ TEST(DamagedFileTest, BytesFlippedInIndexOrRecordPagesNeverMakeALoopRunForEver) 
   constexpr int kRecords = 400;
   TempDir dir;
   const std::string sound = dir.File("sound.dat");
-  WriteSampleFile(sound, kRecords);
+  ASSERT_TRUE(testing::WriteSampleFile(sound, kRecords));
   int opened = 0, refused_somewhere = 0;
   for (const char* btree : {"kel_key0", "kel_key1", "kel_records"}) {
-    const std::vector<int> pages = PagesOf(sound, btree);
+    const std::vector<int> pages = testing::BTreePages(sound, btree);
     ASSERT_FALSE(pages.empty()) << btree;
     for (unsigned seed = 1; seed <= 6; ++seed) {
       SCOPED_TRACE(std::string(btree) + " seed " + std::to_string(seed));
       const std::string path = dir.File(std::string(btree) + std::to_string(seed) + ".dat");
       std::filesystem::copy_file(sound, path);
-      FlipBytes(path, pages, 60, seed);
+      testing::FlipBytes(path, pages, 60, seed);
       Handle h;
       if (h.Open(path) != kStatusOk) continue;  // unreadable: nothing can loop
       ++opened;

@@ -40,8 +40,15 @@ const char kUsage[] =
     "  load FILE IN                       insert the records of a sequential file: all\n"
     "                                     of them, or none when one is bad\n"
     "  dump FILE [--key N] [--hex]        show the records as text (or hex)\n"
-    "  check FILE                         the engine's integrity check and its own of\n"
-    "                                     every record, key and count\n"
+    "  check FILE [--repair]              the engine's integrity check and its own of\n"
+    "                                     every record, key and count; names what is\n"
+    "                                     damaged. --repair rebuilds a damaged file's\n"
+    "                                     keys from its records (the file must be\n"
+    "                                     closed everywhere): every record that can be\n"
+    "                                     read is kept, those that cannot are named,\n"
+    "                                     records the file can no longer hold go to\n"
+    "                                     FILE.refused (sequential), the damaged SQLite\n"
+    "                                     file stays as FILE.damaged\n"
     "  copy to-server [FILE...]           copy data files from the SQLite files to the\n"
     "                                     server (every data file under the root when\n"
     "                                     none is named), record by record, and compare\n"
@@ -65,7 +72,8 @@ const char kUsage[] =
     "A copy opens each source exclusively (stop the stations first), refuses an\n"
     "existing destination unless --replace, and reads the copy back to compare it.\n"
     "Sequential files: per record its length in digits, a comma, the bytes, CR LF;\n"
-    "a Ctrl-Z at the end. Exit status: 0 done, 1 wrong command line, 2 failed.\n";
+    "a Ctrl-Z at the end. Exit status: 0 done, 1 wrong command line, 2 failed (also a\n"
+    "repair that could not keep every record).\n";
 
 // What the command line says beyond the command.
 struct Options {
@@ -224,19 +232,109 @@ int Dump(const std::string& file, int key, bool hex) {
   return 0;
 }
 
-int Check(const std::string& file) {
+// The check of one file: 0 with an empty report when it is sound; else the
+// status, with the problems in `report` (or the open's status, report
+// empty).
+std::int16_t CheckFile(const std::string& file, std::string* report, bool* opened) {
   DataFile f(file);
-  if (std::int16_t st = f.Open(kOpenReadOnly, Opt().owner); st != kStatusOk) {
-    return FailStatus(file, "cannot open", st);
-  }
+  std::int16_t st = f.Open(kOpenReadOnly, Opt().owner);
+  *opened = st == kStatusOk;
+  if (st == kStatusOk) st = CheckDataFile(f.block(), report);
+  return st;
+}
+
+// What was damaged, and the way out.
+void ReportDamage(const std::string& file, const std::string& report) {
+  std::fputs(report.c_str(), stderr);
+  const std::string what = DamageSummary(report);
+  if (!what.empty()) std::fprintf(stderr, "recutil: %s: damaged: %s\n", file.c_str(), what.c_str());
+}
+
+int Repair(const std::string& file);
+
+int Check(const std::string& file, bool repair) {
   std::string report;
-  std::int16_t st = CheckDataFile(f.block(), &report);
+  bool opened = false;
+  const std::int16_t st = CheckFile(file, &report, &opened);
   if (st == kStatusOk) {
-    std::printf("%s: ok\n", file.c_str());
+    std::printf("%s: ok%s\n", file.c_str(), repair ? ", nothing to repair" : "");
     return 0;
   }
-  std::fputs(report.c_str(), stderr);
-  return FailStatus(file, "the check found problems", st);
+  if (!opened) {
+    // A file whose header or description is damaged does not open; the
+    // repair reads what it can all the same.
+    if (!repair || st == kStatusFileNotFound || st == kStatusInvalidOwner) {
+      return FailStatus(file, "cannot open", st);
+    }
+    (void)FailStatus(file, "cannot open", st);
+  } else {
+    ReportDamage(file, report);
+    if (!repair) {
+      return FailStatus(file,
+                        "the check found problems; recutil check --repair rebuilds the keys "
+                        "from the records (stop the programs that use the file first)",
+                        st);
+    }
+  }
+  return Repair(file);
+}
+
+// Rebuilds the file's keys from its records; records that cannot be read
+// are named, records that the file can no longer hold are saved beside it.
+int Repair(const std::string& file) {
+  RepairOutcome out;
+  const std::int16_t st = RepairDataFile(AbsolutePath(file), Opt().owner, &out);
+  if (st != kStatusOk) {
+    std::string why = "cannot be repaired";
+    if (st == kStatusFileInUse) why += ": a program has it open; stop it first";
+    if (st == kStatusNotADataFile) {
+      why += ": its own description cannot be read; create it again from its dictionary "
+             "(recutil create --replace) and load a save of its records";
+    }
+    return FailStatus(file, why, st);
+  }
+  for (const std::string& line : out.unreadable) {
+    std::fprintf(stderr, "recutil: %s: %s\n", file.c_str(), line.c_str());
+  }
+  for (const std::string& line : out.refused_why) {
+    std::fprintf(stderr, "recutil: %s: %s\n", file.c_str(), line.c_str());
+  }
+  std::string refused_file;
+  if (!out.refused.empty()) {
+    refused_file = file + ".refused";
+    std::string bytes;
+    for (const std::string& r : out.refused) AppendSequentialRecord(r, &bytes);
+    bytes += kEndOfFile;
+    std::ofstream o(refused_file, std::ios::binary | std::ios::trunc);
+    o.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!o.flush()) {
+      return Fail(refused_file, "cannot write the " + std::to_string(out.refused.size()) +
+                                    " records the repaired file could not hold");
+    }
+  }
+  std::printf("%s: repaired: %lld records kept", file.c_str(), static_cast<long long>(out.kept));
+  if (!out.unreadable.empty()) {
+    std::printf(", %zu places that could not be read", out.unreadable.size());
+  }
+  if (!out.refused.empty()) {
+    std::printf(", %zu records the file cannot hold saved to %s", out.refused.size(),
+                refused_file.c_str());
+  }
+  if (!out.damaged_copy.empty()) std::printf("; the damaged file is kept as %s", out.damaged_copy.c_str());
+  std::printf("\n");
+  std::fflush(stdout);
+  std::string report;
+  bool opened = false;
+  if (std::int16_t again = CheckFile(file, &report, &opened); again != kStatusOk) {
+    if (opened) ReportDamage(file, report);
+    return FailStatus(file, "the repaired file does not pass the check", again);
+  }
+  std::printf("%s: ok\n", file.c_str());
+  // Records were lost or set aside: the administrator must look.
+  if (!out.unreadable.empty() || !out.refused.empty()) {
+    return Fail(file, "repaired, but not every record is in it (see above)");
+  }
+  return 0;
 }
 
 int Usage(const char* why) {
@@ -375,7 +473,7 @@ int Copy(bool to_server, const std::vector<std::string>& named, bool replace) {
 int RecutilMain(int argc, char** argv) {
   std::vector<std::string> args;
   int key = -1;
-  bool hex = false, replace = false, network_fs = false;
+  bool hex = false, replace = false, network_fs = false, repair_flag = false;
   std::string server = CurrentEnv().GetVariable("KELDB");
   std::string schema = "kel";
   std::string root = CurrentEnv().GetVariable("KELROOT");
@@ -406,6 +504,8 @@ int RecutilMain(int argc, char** argv) {
       hex = true;
     } else if (a == "--replace") {
       replace = true;
+    } else if (a == "--repair") {
+      repair_flag = true;
     } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
       return Usage(("unknown option " + a).c_str());
     } else {
@@ -452,7 +552,7 @@ int RecutilMain(int argc, char** argv) {
   if (cmd == "save" && n == 2) return Save(args[1], args[2], key);
   if (cmd == "load" && n == 2) return Load(args[1], args[2]);
   if (cmd == "dump" && n == 1) return Dump(args[1], key, hex);
-  if (cmd == "check" && n == 1) return Check(args[1]);
+  if (cmd == "check" && n == 1) return Check(args[1], repair_flag);
   return Usage(("wrong command line for " + cmd).c_str());
 }
 

@@ -10,6 +10,7 @@
 
 #include "gtest/gtest.h"
 #include "recman/file_spec.h"
+#include "tools/recutil/report.h"
 #include "tools/recutil/sequential.h"
 
 namespace kel {
@@ -379,6 +380,36 @@ TEST_F(RecutilTest, AWholeInstallationToTheServerAndBack) {
   EXPECT_EQ(r.code, 0) << r.output;
   EXPECT_NE(r.output.find("3 files, 3 records copied to SQLite files"), std::string::npos)
       << r.output;
+}
+
+}  // namespace
+}  // namespace kel
+
+namespace kel {
+namespace {
+
+// What recutil check says is damaged, from the check's lines.
+TEST(DamageSummaryTest, NamesEachKindOfDamageOnce) {
+  struct Case {
+    const char* report;
+    const char* summary;
+  } cases[] = {
+      {"", ""},
+      {"sqlite: row 2 missing from index kel_key1\nsqlite: row 9 missing from index kel_key1\n",
+       "the index of key 1"},
+      {"sqlite: non-unique entry in index kel_key0\nsqlite: row 3 missing from index kel_key12\n",
+       "the index of key 0, the index of key 12"},
+      {"record 2: key 1 does not match its bytes\nrecord 2: key 0 does not match its bytes\n"
+       "record 7: key 1 does not match its bytes\n",
+       "the keys of 2 records"},
+      {"record 5: key 0 does not match its bytes\n", "the keys of 1 record"},
+      {"record 4: length 12\n", "1 record of the wrong length"},
+      {"sqlite: *** in database main ***\nMultiple uses for byte 3131 of page 5\n"
+       "key 1: count of unique values 16, found 21\ncount of records 200, found 199\n",
+       "pages of the file, the counts"},
+      {"records: not readable\n", "the records (they cannot be read to the end)"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(DamageSummary(c.report), c.summary) << c.report;
 }
 
 }  // namespace
