@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "recman/backend_config.h"
 #include "recman/network_fs.h"
 #include "recman/recman.h"
+#include "startup/data_server.h"
 #include "tools/recutil/copy.h"
 #include "tools/recutil/data_file.h"
 #include "tools/recutil/installation.h"
@@ -57,17 +59,22 @@ const char kUsage[] =
     "                                     named, each to ROOT/NAME.dat)\n"
     "  --help                             this text\n"
     "\n"
-    "Where the files are (every command):\n"
-    "  --server CONNINFO   a PostgreSQL server (libpq connection string; default the\n"
-    "                      variable KELDB); without one, SQLite files\n"
+    "Where the files are (every command). With an installation root (--root or\n"
+    "KELROOT) recutil reads its Nuri.ini [Dades] as the program does (Servidor,\n"
+    "Esquema, XarxaLocal, and KELDB before Servidor), so it sees the files the\n"
+    "program converts; these options override it:\n"
+    "  --server CONNINFO   a PostgreSQL server (libpq connection string); --server \"\"\n"
+    "                      means the SQLite files; without any, SQLite files\n"
     "  --schema NAME       the installation's schema on the server (default kel)\n"
     "  --root DIR          the installation root (default the variable KELROOT, else\n"
-    "                      the current directory): on the server a FILE is named by its\n"
-    "                      path under the root, \"DIR/TAULES/UPaisos.dat\" being the\n"
-    "                      table \"taules/upaisos\" whatever the letter case\n"
+    "                      the current directory, whose Nuri.ini is then not read):\n"
+    "                      on the server a FILE is named by its path under the root,\n"
+    "                      \"DIR/TAULES/UPaisos.dat\" being the table \"taules/upaisos\"\n"
+    "                      whatever the letter case\n"
     "  --owner NAME        the files' owner name (a copy gets it too)\n"
     "  --network-fs        allow SQLite files on a network file system (one computer\n"
-    "                      only); copy to-server always reads them\n"
+    "                      only; XarxaLocal=1 says the same); copy to-server always\n"
+    "                      reads them\n"
     "\n"
     "A copy opens each source exclusively (stop the stations first), refuses an\n"
     "existing destination unless --replace, and reads the copy back to compare it.\n"
@@ -337,6 +344,17 @@ int Repair(const std::string& file) {
   return 0;
 }
 
+// Where the installation at `root` (a folder ending in '/', or "" for none
+// named) keeps its data files: its "Nuri.ini" [Dades] and KELDB, as the
+// program reads them; without an installation, KELDB alone.
+RecordManagerConfig InstallationDataFiles(const std::string& root) {
+  // The reader takes a system path (code page 850), as the program has it.
+  if (!root.empty()) return ReadDataServerSetting(Utf8ToCp850(root), CurrentEnv());
+  RecordManagerConfig config;
+  config.server = CurrentEnv().GetVariable("KELDB");
+  return config;
+}
+
 int Usage(const char* why) {
   std::fprintf(stderr, "recutil: %s\n\n%s", why, kUsage);
   return kExitUsage;
@@ -398,7 +416,9 @@ void MakeDirectoriesFor(const std::string& path) {
 int Copy(bool to_server, const std::vector<std::string>& named, bool replace) {
   const Installation& where = Opt().where;
   if (where.server.server.empty()) {
-    return Usage("copy needs a server: --server CONNINFO or the variable KELDB");
+    return Usage(
+        "copy needs a server: [Dades] Servidor in the installation's Nuri.ini, --server "
+        "CONNINFO or the variable KELDB");
   }
   std::vector<std::string> files = named;
   std::size_t unusable = 0;  // catalogue names that leave the root
@@ -474,8 +494,8 @@ int RecutilMain(int argc, char** argv) {
   std::vector<std::string> args;
   int key = -1;
   bool hex = false, replace = false, network_fs = false, repair_flag = false;
-  std::string server = CurrentEnv().GetVariable("KELDB");
-  std::string schema = "kel";
+  // Options that override what the installation says; unset when not given.
+  std::optional<std::string> server, schema;
   std::string root = CurrentEnv().GetVariable("KELROOT");
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -491,7 +511,7 @@ int RecutilMain(int argc, char** argv) {
       server = argv[++i];
     } else if (a == "--schema" && i + 1 < argc) {
       schema = argv[++i];
-      if (schema.empty()) return Usage("--schema needs a name");
+      if (schema->empty()) return Usage("--schema needs a name");
     } else if (a == "--root" && i + 1 < argc) {
       root = argv[++i];
     } else if (a == "--owner" && i + 1 < argc) {
@@ -517,15 +537,22 @@ int RecutilMain(int argc, char** argv) {
 
   Installation& where = Opt().where;
   where.root = RootFolder(root);
-  where.files.install_root = where.root;
-  where.files.allow_network_fs = network_fs;
-  where.server = where.files;
-  where.server.server = server;
-  where.server.schema = schema;
-  ConfigureRecordManager(server.empty() || cmd == "copy" ? where.files : where.server);
+  // An installation named by --root or KELROOT says where its data files
+  // are, in "Nuri.ini" [Dades], read as the program reads it (with KELDB);
+  // the options override it.
+  const RecordManagerConfig said = InstallationDataFiles(root.empty() ? "" : where.root);
+  where.server = said;
+  where.server.install_root = where.root;
+  where.server.allow_network_fs = said.allow_network_fs || network_fs;
+  if (server.has_value()) where.server.server = *server;
+  if (schema.has_value()) where.server.schema = *schema;
+  where.files = where.server;
+  where.files.server.clear();
+  const bool on_server = !where.server.server.empty();
+  ConfigureRecordManager(!on_server || cmd == "copy" ? where.files : where.server);
   // On the server a file is its path under the root: every FILE must lie
   // there (a copy names both engines' files the same way).
-  if (!server.empty() && cmd != "copy" && args.size() > 1) {
+  if (on_server && cmd != "copy" && args.size() > 1) {
     args[1] = AbsolutePath(args[1]);
     if (!UnderRoot(args[1], where.root)) {
       return Fail(args[1],

@@ -297,6 +297,50 @@ TEST_F(RecutilTest, ServerFilesByTheirPathUnderTheRoot) {
             Recutil("stat " + file).output.substr(Recutil("stat " + file).output.find('\n')));
 }
 
+// Pointed at an installation (--root or KELROOT), recutil reads its
+// "Nuri.ini" [Dades] as the program does, so it reaches the very files the
+// program converts; its options override it.
+TEST_F(RecutilTest, AnInstallationsNuriIniSaysWhereItsFilesAre) {
+  const std::string inst = P("inst");
+  std::filesystem::create_directories(inst);
+  const std::string file = inst + "/f.dat";
+  ASSERT_EQ(Recutil("create " + file + " " + P("d.xdf")).code, 0);
+  // A server that cannot be reached (no such socket directory): recutil
+  // goes there, and says so, instead of quietly reading the SQLite file.
+  Write(inst + "/Nuri.ini",
+        "[Usuari]\r\nIdioma=CAT\r\n[Dades]\r\nServidor=host=" + dir_ +
+            "/no-server dbname=kel connect_timeout=2\r\nEsquema=office\r\n");
+  ::unsetenv("KELDB");
+  Result r = Recutil("--root " + inst + " stat " + file);
+  EXPECT_EQ(r.code, 2) << r.output;
+  EXPECT_NE(r.output.find("status 2"), std::string::npos) << r.output;
+  ::setenv("KELROOT", (inst + "/").c_str(), 1);
+  r = Recutil("stat " + file);
+  EXPECT_EQ(r.code, 2) << r.output;
+  // The options win: --server "" is the SQLite files.
+  r = Recutil("--server '' stat " + file);
+  EXPECT_EQ(r.code, 0) << r.output;
+  ::unsetenv("KELROOT");
+  // Without an installation named, the current directory's Nuri.ini is not
+  // read.
+  r = Recutil("stat " + file);
+  EXPECT_EQ(r.code, 0) << r.output;
+
+  const char* pg = std::getenv("KEL_TEST_PG");
+  if (pg == nullptr || *pg == '\0') return;
+  // Servidor and Esquema of Nuri.ini name the server and the schema of a copy.
+  const std::string schema = "recutil_ini_" + std::to_string(::getpid());
+  Write(inst + "/Nuri.ini",
+        "[Dades]\r\nServidor=" + std::string(pg) + "\r\nEsquema=" + schema + "\r\n");
+  r = Recutil("--root " + inst + " copy to-server");
+  ASSERT_EQ(r.code, 0) << r.output;
+  EXPECT_NE(r.output.find("(schema " + schema + ")"), std::string::npos) << r.output;
+  r = Recutil("--root " + inst + " stat " + file);
+  EXPECT_EQ(r.code, 0) << r.output;
+  r = Recutil("--root " + inst + " --schema elsewhere_" + schema + " stat " + file);
+  EXPECT_NE(r.output.find("status 12"), std::string::npos) << r.output;
+}
+
 // A whole installation to the server and back without naming a file: every
 // table of the schema comes back as ROOT/NAME.dat with every byte, in a
 // directory found whatever its letter case or made when missing.
