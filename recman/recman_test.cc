@@ -1,6 +1,8 @@
 // The operations through the entry point: statuses, currency, persistence.
 #include "recman/recman.h"
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -385,6 +387,31 @@ TEST_P(RecmanTest, AnUpdateAfterAStepTakesTheKeyItNames) {
   ASSERT_EQ(h_.Direct(pos, -1), kStatusOk);
   EXPECT_EQ(K0(), "B   ");
   EXPECT_EQ(h_.Get(kOpGetNext, "", 1), kStatusInvalidPositioning);
+}
+
+// Stations of an office run as different users of one group: the data file
+// that Create makes and every file the engine makes beside it follow the
+// umask (0666 less it), as every other file of the program does, so that
+// under umask 002 another user of the group can write them all.
+TEST(RecmanFilesTest, FilesMadeBesideADataFileFollowTheUmask) {
+  for (const mode_t mask : {mode_t{002}, mode_t{022}, mode_t{027}}) {
+    TempDir dir;
+    const std::string path = dir.File("u.dat");
+    const mode_t before = ::umask(mask);
+    ASSERT_EQ(testing::CreateFile(path, TwoKeys()), kStatusOk);
+    Handle h;
+    ASSERT_EQ(h.Open(path), kStatusOk);
+    ASSERT_EQ(h.Insert(R("A", "1")), kStatusOk);
+    ASSERT_EQ(h.Get(kOpGetFirst + kLockSingleNoWait, ""), kStatusOk);  // the "-locks" file
+    ::umask(before);
+    const mode_t want = 0666 & ~mask;
+    for (const char* suffix : {"", "-wal", "-shm", "-locks"}) {
+      struct stat st;
+      ASSERT_EQ(::stat((path + suffix).c_str(), &st), 0) << suffix;
+      EXPECT_EQ(st.st_mode & 0777, want) << "u.dat" << suffix << " under umask 0" << std::oct << mask;
+    }
+    ASSERT_EQ(h.Close(), kStatusOk);
+  }
 }
 
 // Without a key path, the key number of an Update says where the position
