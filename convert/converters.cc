@@ -131,7 +131,9 @@ std::int16_t CountRecords(const ConverterRow& row, const std::string& language, 
 // when the two differ are the records counted in physical order; the counts
 // of the run become that count's when a record there does not hold the new
 // text (when every record does, another program added or removed records
-// meanwhile and nothing is missing).
+// meanwhile and nothing is missing). Key 0 is then read once more: when it
+// now reaches as many records as the physical order holds, another program
+// added them during the scan; when it still does not, its index is damaged.
 void CheckEveryRecordReached(const ConverterRow& row, const std::string& language,
                              ConverterRun* run) {
   std::int16_t st = kStatusOk;
@@ -140,6 +142,10 @@ void CheckEveryRecordReached(const ConverterRow& row, const std::string& languag
   std::int64_t records = 0, not_converted = 0;
   st = CountRecords(row, language, true, &records, &not_converted);
   if (st == kStatusEndOfFile && not_converted == 0) return;
+  std::int64_t by_key = 0, by_key_not_converted = 0;
+  const std::int16_t key_status =
+      CountRecords(row, language, false, &by_key, &by_key_not_converted);
+  run->keys_short = key_status != kStatusEndOfFile || st != kStatusEndOfFile || by_key != records;
   run->reached_by_key = run->records;
   run->counted_by_stat = in_file;
   run->physical_status = st == kStatusEndOfFile ? kStatusOk : st;
@@ -149,7 +155,8 @@ void CheckEveryRecordReached(const ConverterRow& row, const std::string& languag
   run->not_converted = not_converted;
   NoteProblem(std::string("key 0 of ") + row.path + " reached " +
               std::to_string(run->reached_by_key) + " of the " + std::to_string(in_file) +
-              " records the file counts" + kDamageAdvice);
+              " records the file counts" +
+              (run->keys_short ? kDamageAdvice : "; other programs added records meanwhile"));
 }
 
 }  // namespace
@@ -365,8 +372,13 @@ void SettleConverterRun(const std::string& language, bool keep_open) {
       problem.reason += ", and the file could not be read to its end in physical order (status " +
                         std::to_string(run.physical_status) + ")";
     }
-    problem.reason += kDamageAdvice;
-    problem.damaged = true;
+    if (run.keys_short) {
+      problem.reason += kDamageAdvice;
+      problem.damaged = true;
+    } else {
+      // Key 0 reaches them now: another program added them during the scan.
+      problem.reason += "; other programs added records meanwhile";
+    }
   } else if (run.not_converted == 0) {
     return;
   } else {

@@ -152,6 +152,9 @@ struct ConverterRun {
   std::int64_t counted_by_stat = 0;
   // When that count in physical order stopped before the end: its status.
   std::int16_t physical_status = 0;
+  // Key 0, read again, still does not reach every record: its index is
+  // damaged (else other programs added the records during the scan).
+  bool keys_short = false;
   // The status of the first rewrite that failed; 0 when none did.
   std::int16_t failed_update_status = 0;
   // The file must be closed and counted again (SettleConverterRun).
