@@ -91,25 +91,72 @@ ConverterRun& LastRun() {
   return run;
 }
 
-// Statuses after which the file may have lost rewrites that were answered
-// 0: the record manager reports a failed commit (I/O error, disk full) at
-// the next operation on the file, and from then on until it is closed.
-// Refusals of one record (locked, changed by another program, a key that
-// may not change) leave the others alone, and the re-read after them shows
-// what the record holds.
-bool MayHaveLostWork(std::int16_t status) {
-  switch (status) {
-    case kStatusOk:
-    case kStatusEndOfFile:
-    case kStatusDuplicateKey:
-    case kStatusKeyNotModifiable:
-    case kStatusConflict:
-    case kStatusRecordLocked:
-    case kStatusFileInUse:
-      return false;
-    default:
-      return true;
+// What the reason of a file that looks damaged adds: the way out.
+constexpr char kDamageAdvice[] =
+    ": the file may be damaged; recutil check names the damage and recutil check --repair "
+    "rebuilds its keys";
+
+// Counts the records of the open file of `row`, in key-0 order or in
+// physical order, and those whose CurrentText is not the column that
+// `language` selects. Returns the status that ended the count: 9 when it
+// reached the end.
+std::int16_t CountRecords(const ConverterRow& row, const std::string& language, bool physical,
+                          std::int64_t* records, std::int64_t* not_converted) {
+  const std::uint8_t* area = RecordArea(row);
+  const auto width = static_cast<std::size_t>(row.width);
+  const int source = SourceColumn(row, language);
+  *records = 0;
+  *not_converted = 0;
+  std::int16_t status = 0;
+  if (physical) {
+    DbStepPhysical(row.file_number, true, &status);
+  } else {
+    DbFind(row.file_number, 0, "", 1, &status);
   }
+  while (status == 0) {
+    ++*records;
+    if (std::memcmp(area + row.current, area + source, width) != 0) ++*not_converted;
+    if (physical) {
+      DbStepPhysical(row.file_number, false, &status);
+    } else {
+      DbStep(row.file_number, 1, &status);
+    }
+  }
+  return status;
+}
+
+// A scan that ended at the end of key 0 reached every record that key
+// holds. A damaged index can hold fewer than the file does, and its end then
+// looks like the end of the file: Stat's record count tells, cheaply. Only
+// when the two differ are the records counted in physical order; the counts
+// of the run become that count's when a record there does not hold the new
+// text (when every record does, another program added or removed records
+// meanwhile and nothing is missing). Key 0 is then read once more: when it
+// now reaches as many records as the physical order holds, another program
+// added them during the scan; when it still does not, its index is damaged.
+void CheckEveryRecordReached(const ConverterRow& row, const std::string& language,
+                             ConverterRun* run) {
+  std::int16_t st = kStatusOk;
+  const std::int64_t in_file = DbRecordCount(row.file_number, &st);
+  if (st != kStatusOk || in_file == run->records) return;
+  std::int64_t records = 0, not_converted = 0;
+  st = CountRecords(row, language, true, &records, &not_converted);
+  if (st == kStatusEndOfFile && not_converted == 0) return;
+  std::int64_t by_key = 0, by_key_not_converted = 0;
+  const std::int16_t key_status =
+      CountRecords(row, language, false, &by_key, &by_key_not_converted);
+  run->keys_short = key_status != kStatusEndOfFile || st != kStatusEndOfFile || by_key != records;
+  run->reached_by_key = run->records;
+  run->counted_by_stat = in_file;
+  run->physical_status = st == kStatusEndOfFile ? kStatusOk : st;
+  Tally().records += records - run->records;
+  Tally().not_converted += not_converted - run->not_converted;
+  run->records = records;
+  run->not_converted = not_converted;
+  NoteProblem(std::string("key 0 of ") + row.path + " reached " +
+              std::to_string(run->reached_by_key) + " of the " + std::to_string(in_file) +
+              " records the file counts" +
+              (run->keys_short ? kDamageAdvice : "; other programs added records meanwhile"));
 }
 
 }  // namespace
@@ -169,19 +216,7 @@ void NoteLostWork(std::int16_t status) {
 
 bool CountNotConverted(const ConverterRow& row, const std::string& language, std::int64_t* records,
                        std::int64_t* not_converted) {
-  const std::uint8_t* area = RecordArea(row);
-  const auto width = static_cast<std::size_t>(row.width);
-  const int source = SourceColumn(row, language);
-  *records = 0;
-  *not_converted = 0;
-  std::int16_t status = 0;
-  DbFind(row.file_number, 0, "", 1, &status);
-  while (status == 0) {
-    ++*records;
-    if (std::memcmp(area + row.current, area + source, width) != 0) ++*not_converted;
-    DbStep(row.file_number, 1, &status);
-  }
-  return status == kStatusEndOfFile;
+  return CountRecords(row, language, false, records, not_converted) == kStatusEndOfFile;
 }
 
 void RunConverter(const ConverterRow& row, const std::string& language) {
@@ -225,7 +260,14 @@ void RunConverter(const ConverterRow& row, const std::string& language) {
     DbUpdate(row.file_number, &update_status);
     ++Tally().records;
     ++run.records;
-    if (MayHaveLostWork(update_status)) NoteLostWork(update_status);
+    if (update_status != kStatusOk && run.failed_update_status == kStatusOk) {
+      run.failed_update_status = update_status;
+    }
+    // A failed rewrite of this record is counted below by what the re-read
+    // shows; whether a failed commit undid rewrites answered 0 is told by
+    // the commit after the scan and by Close (a file that lost work reports
+    // it until it is closed), not by one status here: a damaged file
+    // refuses single rewrites with 2 and undoes nothing else.
     // After the rewrite the area holds the record as stored (re-read after
     // a failure): a record that another program rewrote meanwhile with the
     // same text is converted all the same.
@@ -240,8 +282,12 @@ void RunConverter(const ConverterRow& row, const std::string& language) {
   if (status != kStatusEndOfFile && !run.interrupted) {
     NoteProblem(std::string("the conversion of ") + row.path + " stopped with status " +
                 std::to_string(status) + " before the end of the file");
+    // Not lost work by itself: a read of a damaged file answers 2 and undoes
+    // nothing. A failed commit leaves the file reporting it until it is
+    // closed, so the commit below and the driver's Close tell.
     run.scan_status = status;
-    if (MayHaveLostWork(status)) NoteLostWork(status);
+  } else if (!run.interrupted) {
+    CheckEveryRecordReached(row, language, &run);
   }
   // The rewrites are committed before the lock is given back: the next
   // station must find them in the file. Committing also frees the file for
@@ -272,16 +318,33 @@ void SettleConverterRun(const std::string& language, bool keep_open) {
     std::int16_t st = kStatusOk;
     DbOpenIfPossible(row.file_number, Session().InstallRoot + row.path, RecordArea(row),
                      kRecordAreaSize, &st);
-    if (st == kStatusOk && CountNotConverted(row, language, &records, &not_converted)) {
+    // Along key 0 first; a file whose keys cannot be read to the end (a
+    // damaged index) is counted in physical order.
+    if (st == kStatusOk) st = CountRecords(row, language, false, &records, &not_converted);
+    if (st != kStatusOk && st != kStatusEndOfFile && DbSlot(row.file_number) >= 1) {
+      st = CountRecords(row, language, true, &records, &not_converted);
+    }
+    if (st == kStatusEndOfFile) {
       tally.records += records - run.records;
       tally.not_converted += not_converted - run.not_converted;
       run.records = records;
       run.not_converted = not_converted;
       problem.reason = why;
     } else {
-      // The file cannot be read back to its end. After lost work no record
-      // of it is known to hold the new text; otherwise the scan's own count
-      // stands for what it reached.
+      // The file cannot be read back to its end. The records the scan never
+      // reached count as not converted, as many as Stat counts. After lost
+      // work no record of it is known to hold the new text; otherwise the
+      // scan's own count stands for what it reached.
+      std::int16_t count_status = kStatusFileNotOpen;
+      const std::int64_t total =
+          DbSlot(row.file_number) >= 1 ? DbRecordCount(row.file_number, &count_status) : 0;
+      if (count_status == kStatusOk && total > run.records) {
+        const std::int64_t unreached = total - run.records;
+        tally.records += unreached;
+        tally.not_converted += unreached;
+        run.records = total;
+        run.not_converted += unreached;
+      }
       if (run.lost_work_status != kStatusOk) {
         tally.not_converted += run.records - run.not_converted;
         run.not_converted = run.records;
@@ -289,16 +352,43 @@ void SettleConverterRun(const std::string& language, bool keep_open) {
       problem.reason = why + ", and the file could not be read back to its end (status " +
                        std::to_string(st) + ")";
     }
+    // An I/O error, in a read or in a commit: the disk, or a file damaged
+    // on it; either way the file needs checking before a new run.
+    if (run.lost_work_status == kStatusIoError ||
+        (run.lost_work_status == kStatusOk && run.scan_status == kStatusIoError)) {
+      problem.reason += kDamageAdvice;
+      problem.damaged = true;
+    }
     if (!keep_open) DbClose(row.file_number, &st);
     NoteProblem(row.path + std::string(": ") + problem.reason);
   } else if (run.lock_refused) {
     problem.reason = "its lock file " + LockFiles().LastProblem;
   } else if (run.interrupted) {
     problem.reason = "the run was interrupted";
+  } else if (run.reached_by_key >= 0) {
+    problem.reason = "key 0 reached " + std::to_string(run.reached_by_key) + " of the " +
+                     std::to_string(run.counted_by_stat) + " records the file counts";
+    if (run.physical_status != kStatusOk) {
+      problem.reason += ", and the file could not be read to its end in physical order (status " +
+                        std::to_string(run.physical_status) + ")";
+    }
+    if (run.keys_short) {
+      problem.reason += kDamageAdvice;
+      problem.damaged = true;
+    } else {
+      // Key 0 reaches them now: another program added them during the scan.
+      problem.reason += "; other programs added records meanwhile";
+    }
   } else if (run.not_converted == 0) {
     return;
   } else {
     problem.reason = "some records could not be rewritten";
+    // An I/O error refusing a rewrite: the record's pages are damaged.
+    if (run.failed_update_status == kStatusIoError) {
+      problem.reason += " (status 2)";
+      problem.reason += kDamageAdvice;
+      problem.damaged = true;
+    }
   }
   problem.records = run.records;
   problem.not_converted = run.not_converted;

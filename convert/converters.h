@@ -118,6 +118,9 @@ struct ConversionTally {
     std::int64_t records = 0;
     std::int64_t not_converted = 0;
     std::string reason;  // a sentence, without the path
+    // The file looks damaged (its key 0 did not reach every record, or a
+    // read answered 2): a new run cannot finish it; `recutil check` can.
+    bool damaged = false;
   };
   std::vector<FileProblem> files;
 };
@@ -130,9 +133,9 @@ struct ConverterRun {
   const ConverterRow* row = nullptr;
   std::int64_t records = 0;        // records reached
   std::int64_t not_converted = 0;  // of those, seen not holding the chosen column
-  // The first status that may mean acknowledged rewrites were lost (a
-  // failed commit surfaces at a later Update or Get Next, at the commit
-  // after the scan, or at Close); 0 when there was none. After such a
+  // The first status that means acknowledged rewrites were lost (a file
+  // whose commit failed reports it until it is closed: at the commit after
+  // the scan, or at Close); 0 when there was none. After such a
   // status the counts above cannot be trusted: the file must be counted
   // again (RecountFile).
   std::int16_t lost_work_status = 0;
@@ -141,6 +144,19 @@ struct ConverterRun {
   std::int16_t scan_status = 0;
   bool lock_refused = false;  // the lock file could not be used: nothing rewritten
   bool interrupted = false;   // a termination signal stopped the scan
+  // The scan reached the end of key 0 but not every record of the file (a
+  // damaged index holds fewer entries than the file has records): how many
+  // key 0 reached, and how many records Stat counts. `records` and
+  // `not_converted` then come from a count in physical order. -1: not so.
+  std::int64_t reached_by_key = -1;
+  std::int64_t counted_by_stat = 0;
+  // When that count in physical order stopped before the end: its status.
+  std::int16_t physical_status = 0;
+  // Key 0, read again, still does not reach every record: its index is
+  // damaged (else other programs added the records during the scan).
+  bool keys_short = false;
+  // The status of the first rewrite that failed; 0 when none did.
+  std::int16_t failed_update_status = 0;
   // The file must be closed and counted again (SettleConverterRun).
   bool NeedsCount() const { return lost_work_status != 0 || scan_status != 0; }
 };
@@ -175,7 +191,11 @@ void SettleConverterRun(const std::string& language, bool keep_open);
 // committed before the lock is released, and the commit's status is
 // checked. A file whose lock file cannot be used (a directory in its
 // place, no write permission) is not rewritten at all: a file with a lock
-// is never rewritten without it. LastConverterRun() tells what happened.
+// is never rewritten without it. A scan that reaches the end of the file
+// is checked against the record count of Stat; only when they differ are the
+// records counted in physical order, and records found there that do not
+// hold the new text make the file incomplete (a damaged index can end the
+// scan early as if at the end). LastConverterRun() tells what happened.
 void RunConverter(const ConverterRow& row, const std::string& language);
 
 // The nineteen converters, as entries into RunConverter.

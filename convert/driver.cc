@@ -36,6 +36,9 @@ constexpr char kIncompleteNotice[] = "NO S'HA CONVERTIT DEL TOT: ";
 constexpr char kOfNotice[] = " de ";
 constexpr char kRecordsNotice[] = " registres";
 constexpr char kRunAgainNotice[] = "UNA NOVA EXECUCI\xE0 ACABA LA FEINA.";
+// Files that look damaged: a new run cannot finish them.
+constexpr char kDamagedNotice[] =
+    "FITXERS MALMESOS: COMPROVEU-LOS AMB recutil check I REPAREU-LOS AMB recutil check --repair.";
 
 // The menu file's record: the program's entry name and the title in the
 // current language.
@@ -75,6 +78,20 @@ void ConvertMenuFile(const std::string& language) {
     DbClose(kMenuFileNumber, &status);
   }
   SettleConverterRun(language, true);
+}
+
+// What to do about the files not converted completely: run again (files
+// that other programs held, failed commits), and check and repair the
+// files that look damaged; one notice, or both.
+std::vector<std::string> WhatToDoNotices() {
+  bool damaged = false, others = false;
+  for (const ConversionTally::FileProblem& f : Tally().files) {
+    (f.damaged ? damaged : others) = true;
+  }
+  std::vector<std::string> notices;
+  if (others) notices.push_back(Translate(kRunAgainNotice));
+  if (damaged) notices.push_back(Translate(kDamagedNotice));
+  return notices;
 }
 
 // The files that were not converted completely, one line each
@@ -188,7 +205,7 @@ void RunConversion() {
     for (const std::string& line : IncompleteFiles()) {
       ConsolePrintLine(Translate(kIncompleteNotice) + line);
     }
-    ConsolePrintLine(Translate(kRunAgainNotice));
+    for (const std::string& notice : WhatToDoNotices()) ConsolePrintLine(notice);
   }
 
   NotRecorded not_recorded;
@@ -230,7 +247,8 @@ DriverOutcome RunDriver() {
       if (i > 0) message += ", ";
       message += incomplete[i];
     }
-    message += ". " + Translate(kRunAgainNotice);
+    message += ".";
+    for (const std::string& notice : WhatToDoNotices()) message += " " + notice;
   }
   (void)AcknowledgeMessage(message);
   return DriverOutcome::kConfirmed;

@@ -44,11 +44,19 @@ struct LostCommit {
   int signal_at_update = 0;
   int updates = 0;
   int signal = 0;
-  // The Get Next of `step_file` number `step_at` gives `step_status`.
+  // The Get Next of `step_file` number `step_at` gives `step_status`; with
+  // `every_scan`, the one of that number in every scan along key 0 (counted
+  // from its Get Greater or Equal), as a damaged index that holds fewer
+  // entries than the file would.
   std::int16_t step_file = 0;
   int step_at = 0;
   int steps = 0;
   std::int16_t step_status = kStatusFileInUse;
+  bool every_scan = false;
+  // At that Get Next, another program inserts `inserted` into the file at
+  // `insert_path` instead (through an open of its own).
+  std::string insert_path;
+  std::string inserted;
 };
 LostCommit g_lost;
 RecordManagerEntry g_real = nullptr;
@@ -65,9 +73,26 @@ std::int16_t LosingEntry(std::int16_t op, void* block, void* data, std::uint32_t
       ++g_lost.updates == g_lost.signal_at_update) {
     SetTerminationSignalForTesting(g_lost.signal);
   }
+  if (op == kOpGetGreaterOrEqual && g_lost.every_scan && IsBlockOf(block, g_lost.step_file)) {
+    g_lost.steps = 0;
+  }
   if (op == kOpGetNext && g_lost.step_file != 0 && IsBlockOf(block, g_lost.step_file) &&
       ++g_lost.steps == g_lost.step_at) {
-    return g_lost.step_status;
+    if (g_lost.insert_path.empty()) return g_lost.step_status;
+    std::uint8_t other[kPositionBlockSize] = {};
+    std::string path = g_lost.insert_path + '\0';
+    std::uint32_t other_length = 1;
+    char owner[1] = {0};
+    if (g_real(kOpOpen, other, owner, &other_length, path.data(),
+               static_cast<std::uint8_t>(g_lost.insert_path.size()), 0) == kStatusOk) {
+      std::string record = g_lost.inserted;
+      std::string key_buffer(256, '\0');
+      other_length = static_cast<std::uint32_t>(record.size());
+      (void)g_real(kOpInsert, other, record.data(), &other_length, key_buffer.data(), 255, 0);
+      other_length = 0;
+      (void)g_real(kOpClose, other, nullptr, &other_length, nullptr, 0, 0);
+    }
+    g_lost.insert_path.clear();
   }
   if (g_lost.file_number != 0 && IsBlockOf(block, g_lost.file_number)) {
     if (op == kOpClose) {
@@ -188,6 +213,90 @@ TEST_F(RunFailureTest, AScanStoppedEarlyCountsTheRecordsItNeverReached) {
   EXPECT_EQ(Tally().files[0].reason,
             "the conversion stopped with status 85 before the end of the file");
   EXPECT_EQ(Tally().not_converted, missing);
+}
+
+// A damaged index can hold fewer entries than the file has records: the
+// scan along key 0 then ends with 9 as if at the end of the file, and the
+// run used to count the file as converted. Stat's record count says that
+// records were not reached; they are counted in physical order and the file
+// is named with the true numbers, pointing to recutil check.
+TEST_F(RunFailureTest, AScanThatEndsBeforeTheLastRecordNamesTheFileAsDamaged) {
+  SetTerminalLanguage("SPA");
+  ASSERT_TRUE(StartProgram("/AUTO"));
+  g_lost.step_file = 148;  // TAULES\UVies: key 0 ends after 3 records, in every scan
+  g_lost.step_at = 3;
+  g_lost.step_status = kStatusEndOfFile;
+  g_lost.every_scan = true;
+  EXPECT_EQ(RunDriver(), DriverOutcome::kConverted);
+  const long missing = NotHolding("TAULES\\UVies", "SPA");
+  const long records = static_cast<long>(ReadRecords(DataPath("TAULES\\UVies")).size());
+  ASSERT_GT(missing, 0);
+  ASSERT_EQ(Tally().files.size(), 1u);
+  const ConversionTally::FileProblem& f = Tally().files[0];
+  EXPECT_EQ(f.path, "TAULES\\UVies");
+  EXPECT_EQ(f.records, records);
+  EXPECT_EQ(f.not_converted, missing);
+  EXPECT_TRUE(f.damaged);
+  EXPECT_EQ(f.reason, "key 0 reached 3 of the " + std::to_string(records) +
+                          " records the file counts: the file may be damaged; recutil check "
+                          "names the damage and recutil check --repair rebuilds its keys");
+  EXPECT_EQ(Tally().not_converted, missing);
+  const std::string out = con().output();
+  EXPECT_NE(out.find("NO SE HA CONVERTIDO DEL TODO: TAULES\\UVies (" + std::to_string(missing) +
+                     " de " + std::to_string(records) + " registros)"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("recutil check --repair"), std::string::npos) << out;
+  EXPECT_EQ(out.find("UNA NUEVA EJECUCI"), std::string::npos) << "a rerun cannot finish it";
+}
+
+// Another program adds a record before the place the scan has reached: the
+// file holds more records than the scan reached, and the one added does not
+// hold the new text. Key 0 reaches it when read again, so the index is sound:
+// the file is named with its counts, not as damaged, and a new run finishes.
+TEST_F(RunFailureTest, ARecordAddedDuringTheScanIsCountedWithoutCallingTheFileDamaged) {
+  SetTerminalLanguage("SPA");
+  ASSERT_TRUE(StartProgram("/AUTO"));
+  const ConverterRow& row = RowOf("TAULES\\UVies");
+  std::string record = ReadRecords(DataPath(row.path)).front();
+  record.replace(0, 2, "\x01\x01");  // Codi: before every record of key 0
+  ASSERT_NE(record.compare(static_cast<std::size_t>(row.current), 15, record,
+                           static_cast<std::size_t>(row.text_other), 15),
+            0);
+  g_lost.step_file = 148;
+  g_lost.step_at = 3;
+  g_lost.insert_path = DataPath(row.path);
+  g_lost.inserted = record;
+  EXPECT_EQ(RunDriver(), DriverOutcome::kConverted);
+  const long records = static_cast<long>(ReadRecords(DataPath(row.path)).size());
+  EXPECT_EQ(NotHolding("TAULES\\UVies", "SPA"), 1);
+  ASSERT_EQ(Tally().files.size(), 1u);
+  const ConversionTally::FileProblem& f = Tally().files[0];
+  EXPECT_EQ(f.records, records);
+  EXPECT_EQ(f.not_converted, 1);
+  EXPECT_FALSE(f.damaged);
+  EXPECT_NE(f.reason.find("other programs added records meanwhile"), std::string::npos)
+      << f.reason;
+  EXPECT_NE(con().output().find("UNA NUEVA EJECUCI"), std::string::npos) << con().output();
+}
+
+// A scan that a damaged file stops with 2 (an I/O error) is no lost work: it
+// undid nothing, and the file is named as damaged, not as a failed commit.
+TEST_F(RunFailureTest, AScanStoppedBy2NamesTheFileAsDamagedNotAsAFailedCommit) {
+  SetTerminalLanguage("SPA");
+  ASSERT_TRUE(StartProgram("/AUTO"));
+  g_lost.step_file = 148;
+  g_lost.step_at = 3;
+  g_lost.step_status = kStatusIoError;
+  EXPECT_EQ(RunDriver(), DriverOutcome::kConverted);
+  const long missing = NotHolding("TAULES\\UVies", "SPA");
+  ASSERT_EQ(Tally().files.size(), 1u);
+  const ConversionTally::FileProblem& f = Tally().files[0];
+  EXPECT_EQ(f.not_converted, missing);
+  EXPECT_TRUE(f.damaged);
+  EXPECT_EQ(f.reason.find("commit"), std::string::npos) << f.reason;
+  EXPECT_NE(f.reason.find("stopped with status 2"), std::string::npos) << f.reason;
+  EXPECT_NE(f.reason.find("recutil check"), std::string::npos) << f.reason;
 }
 
 // A failed commit in an interactive run: the closing message names the

@@ -24,6 +24,11 @@ constexpr char kSignalStop[] =
 constexpr char kIncomplete[] =
     "la conversi\xA2 no \x82s completa: %1; %2 de %3 registres no tenen el text nou. Una nova "
     "execuci\xA2 acaba la feina (quan els fitxers estiguin lliures).";
+// The same when a file looks damaged: a new run would meet the same damage.
+constexpr char kIncompleteDamaged[] =
+    "la conversi\xA2 no \x82s completa: %1; %2 de %3 registres no tenen el text nou. Comproveu "
+    "els fitxers malmesos amb recutil check (recutil check --repair en ref\x85 les claus) i "
+    "torneu-ho a executar.";
 constexpr char kIncompleteFile[] = "%1: %2 de %3 registres no tenen el text nou (%4)";
 constexpr char kCloseFailed[] = "el tancament dels fitxers de dades ha fallat amb l'estat %1";
 constexpr char kNotRecorded[] = "no s'ha pogut desar l'idioma a %1 (error %2).";
@@ -77,8 +82,10 @@ std::string IncompleteConversionMessage(const ConversionTally& tally, std::int16
     if (!details.empty()) details += "; ";
     details += Translated(kCloseFailed, {std::to_string(close_status)});
   }
-  return Translated(kIncomplete, {details, std::to_string(tally.not_converted),
-                                  std::to_string(tally.records)});
+  bool damaged = false;
+  for (const ConversionTally::FileProblem& f : tally.files) damaged = damaged || f.damaged;
+  return Translated(damaged ? kIncompleteDamaged : kIncomplete,
+                    {details, std::to_string(tally.not_converted), std::to_string(tally.records)});
 }
 
 std::string LanguageNotRecordedMessage(std::string_view path, int error) {

@@ -62,6 +62,11 @@ class RunMessagesTest : public InstallationTest {
     tally.files.push_back({"TAULES\\UPaisos", 298, 77, "REASON-A"});
     ConversionTally first_problem_only;
     first_problem_only.first_problem = "PROBLEM-B";
+    // A damaged file: a new run would not finish it.
+    ConversionTally damaged;
+    damaged.records = 4321;
+    damaged.not_converted = 12;
+    damaged.files.push_back({"TAULES\\UCae", 40, 12, "REASON-H", true});
     return {
         PlainOutputNotice("WHY-C"),
         NoTerminalMessage(),
@@ -70,6 +75,7 @@ class RunMessagesTest : public InstallationTest {
         SignalStopMessage("SIGTERM"),
         IncompleteConversionMessage(tally, 18),
         IncompleteConversionMessage(first_problem_only, 0),
+        IncompleteConversionMessage(damaged, 0),
         LanguageNotRecordedMessage("PATH-G", 3),
     };
   }
@@ -93,6 +99,9 @@ TEST_F(RunMessagesTest, CatalanIsTheTextItselfWithItsValues) {
       "estiguin lliures).",
       "la conversi\xA2 no \x82s completa: PROBLEM-B; 0 de 0 registres no tenen el text nou. Una "
       "nova execuci\xA2 acaba la feina (quan els fitxers estiguin lliures).",
+      "la conversi\xA2 no \x82s completa: TAULES\\UCae: 12 de 40 registres no tenen el text nou "
+      "(REASON-H); 12 de 4321 registres no tenen el text nou. Comproveu els fitxers malmesos amb "
+      "recutil check (recutil check --repair en ref\x85 les claus) i torneu-ho a executar.",
       "no s'ha pogut desar l'idioma a PATH-G (error 3).",
   };
   EXPECT_EQ(AllMessages(), expected);
@@ -105,7 +114,8 @@ TEST_F(RunMessagesTest, EveryMessageIsTranslatedWithItsValuesInPlace) {
   SetSessionLanguage("CAT");
   const std::vector<std::string> catalan = AllMessages();
   const char* values[] = {"WHY-C",  "PATH-D",  "PATH-E",         "DETAIL-F", "SIGTERM",
-                          "REASON-A", "PROBLEM-B", "TAULES\\UPaisos", "4321",     "PATH-G"};
+                          "REASON-A", "PROBLEM-B", "TAULES\\UPaisos", "4321",     "PATH-G",
+                          "REASON-H", "TAULES\\UCae"};
   for (const char* language : {"SPA", "GLG", "OCI"}) {
     SetSessionLanguage(language);
     const std::vector<std::string> translated = AllMessages();

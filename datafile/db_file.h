@@ -175,6 +175,18 @@ void DbSetRange(std::int16_t file_number, std::int16_t key_number, std::string_v
 void DbKeyInfo(std::int16_t file_number, std::int16_t key_number, std::int16_t* key_length,
                std::int32_t* record_length);
 
+// Reading without the keys (db_physical.cc), for checks that must not trust
+// an index:
+//
+// The number of records of the file, from one Stat; 0 with *status 3 when
+// the file is not open, or the record manager's status when Stat fails.
+std::int64_t DbRecordCount(std::int16_t file_number, std::int16_t* status);
+// Reads the first record in physical order (Step First) or the one after
+// the current one (Step Next) into the area. The key path is lost: DbStep
+// afterwards gives 8 until DbFind. *status: 3, 0 (also for 22), 9 after the
+// last record, or the record manager's status.
+void DbStepPhysical(std::int16_t file_number, bool first, std::int16_t* status);
+
 // The current key value in collating form (DbSortKey of `KeyValue`); empty
 // when the file is not open.
 std::string DbKeyText(std::int16_t file_number);

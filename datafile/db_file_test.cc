@@ -119,6 +119,30 @@ TEST_F(DbFileTest, StepMovesByCountAndReadsOnlyTheRecordReached) {
   EXPECT_EQ(st, kStatusEndOfFile);
 }
 
+// Reading without the keys: the record count of Stat and the physical
+// order (insertion order here), which a check uses when it cannot trust an
+// index; the key path is gone afterwards.
+TEST_F(DbFileTest, RecordCountAndPhysicalOrderNeedNoKey) {
+  OpenAs(1, MakeLetters("L", {Rec("E"), Rec("B"), Rec("D")}));
+  std::int16_t st = -1;
+  EXPECT_EQ(DbRecordCount(1, &st), 3);
+  EXPECT_EQ(st, kStatusOk);
+  std::string order;
+  DbStepPhysical(1, true, &st);
+  while (st == kStatusOk) {
+    order += Area().substr(0, 1);
+    DbStepPhysical(1, false, &st);
+  }
+  EXPECT_EQ(st, kStatusEndOfFile);
+  EXPECT_EQ(order, "EBD");
+  DbStep(1, 1, &st);
+  EXPECT_EQ(st, kStatusInvalidPositioning);
+  EXPECT_EQ(DbRecordCount(9, &st), 0);
+  EXPECT_EQ(st, kStatusFileNotOpen);
+  DbStepPhysical(9, true, &st);
+  EXPECT_EQ(st, kStatusFileNotOpen);
+}
+
 TEST_F(DbFileTest, UpdateThatMovesKeyZeroContinuesAfterTheNewPosition) {
   OpenAs(1, MakeLetters("L", {Rec("A1"), Rec("C2"), Rec("E3"), Rec("G4")}));
   std::int16_t st = 0;

@@ -29,23 +29,7 @@ bool NativeExists(const std::string& native) {
 // do the accented letters of code page 850 (through their cp850 form).
 std::string FoldForCompare(const std::string& utf8_name) {
   std::string cp = Utf8ToCp850(utf8_name, '?');
-  for (char& c : cp) {
-    unsigned char u = static_cast<unsigned char>(c);
-    if (u >= 'a' && u <= 'z') {
-      c = static_cast<char>(u - 32);
-    } else if (u >= 0x80) {
-      // Fold the accented lower-case letters onto their capitals.
-      static const unsigned char kPairs[][2] = {
-          {0x81, 0x9A}, {0x82, 0x90}, {0x83, 0xB6}, {0x84, 0x8E}, {0x85, 0xB7}, {0x86, 0x8F},
-          {0x87, 0x80}, {0x88, 0xD2}, {0x89, 0xD3}, {0x8A, 0xD4}, {0x8B, 0xD8}, {0x8C, 0xD7},
-          {0x8D, 0xDE}, {0x91, 0x92}, {0x93, 0xE2}, {0x94, 0x99}, {0x95, 0xE3}, {0x96, 0xEA},
-          {0x97, 0xEB}, {0xA0, 0xB5}, {0xA1, 0xD6}, {0xA2, 0xE0}, {0xA3, 0xE9}, {0xA4, 0xA5},
-          {0xC6, 0xC7}, {0xD0, 0xD1}, {0xE4, 0xE5}, {0xEC, 0xED}};
-      for (const auto& p : kPairs) {
-        if (u == p[0]) c = static_cast<char>(p[1]);
-      }
-    }
-  }
+  for (char& c : cp) c = static_cast<char>(Cp850ToUpper(static_cast<unsigned char>(c)));
   return cp;
 }
 

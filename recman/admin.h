@@ -17,6 +17,41 @@ namespace kel {
 // problem to `*report`. 0 when clean, 2 when a problem was found.
 [[nodiscard]] std::int16_t CheckDataFile(void* position_block, std::string* report);
 
+// What RepairDataFile did.
+struct RepairOutcome {
+  // Records in the repaired file.
+  std::int64_t kept = 0;
+  // What could not be read: one line per record, or per damaged page (its
+  // range of positions), for the administrator.
+  std::vector<std::string> unreadable;
+  // Records read whole that the repaired file cannot hold (their key value
+  // in a key without duplicates is another record's: bytes changed on the
+  // disk), their bytes and why; the caller keeps them somewhere.
+  std::vector<std::string> refused;
+  std::vector<std::string> refused_why;
+  // SQLite files: where the damaged file was kept (its "-wal" beside it).
+  std::string damaged_copy;
+};
+
+// Rebuilds the keys of the data file at `native_path` from its records, on
+// the configured engine, keeping every record that can be read.
+// - SQLite files: every record that can still be read, whatever pages are
+//   damaged, goes with its position into a new file made from the file's
+//   own specification (kept in it) and its owner name; its keys and counts
+//   are computed from the records' bytes; the new file takes the old one's
+//   place and the old one is kept as `native_path` + ".damaged" (".2"...
+//   when that exists). 30 when the file's description cannot be read (no
+//   repair is possible: create it from its dictionary and load a save).
+// - A server: PostgreSQL keeps its tables' pages itself (a page it cannot
+//   read is its own error, 2); in one transaction every record's stored
+//   keys are computed again from its bytes, records whose key a key without
+//   duplicates already holds are taken out (refused), the table's indexes
+//   are rebuilt (REINDEX) and the counts set from what is stored. Opens the
+//   file exclusively with `owner`.
+// Nobody may have the file open: 85 otherwise. 12 when it does not exist.
+[[nodiscard]] std::int16_t RepairDataFile(const std::string& native_path,
+                                          const std::string& owner, RepairOutcome* out);
+
 // Inserts every record (each exactly the record length) in one transaction:
 // all of them or none. On failure `*failed` is the index of the record that
 // failed and the file is as it was. The block's currency is reset. Holds the

@@ -1,6 +1,8 @@
 #include "recman/backend_config.h"
 
-#include <cctype>
+#include <cstdint>
+
+#include "util/cp850.h"
 
 namespace kel {
 namespace {
@@ -10,9 +12,24 @@ RecordManagerConfig& Config() {
   return config;
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
+// Letter case folded as the family's file systems fold names: the letters of
+// code page 850 that have both cases ("Ñ" is "ñ"); characters the code page
+// lacks, and bytes that are no UTF-8, are kept as they are.
+std::string Lower(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    const std::size_t start = pos;
+    const char32_t code_point = DecodeUtf8(text, &pos);
+    std::uint8_t byte = 0;
+    if (UnicodeToCp850(code_point, &byte)) {
+      AppendUtf8(Cp850ToUnicode(Cp850ToLower(byte)), &out);
+    } else {
+      out.append(text, start, pos - start);
+    }
+  }
+  return out;
 }
 
 std::string Slashes(std::string text) {
@@ -43,5 +60,7 @@ std::string ServerFileName(const std::string& native_path, const std::string& in
   if (name.size() > 4 && name.compare(name.size() - 4, 4, ".dat") == 0) name.resize(name.size() - 4);
   return name;
 }
+
+std::string FoldServerName(const std::string& name) { return Lower(name); }
 
 }  // namespace kel

@@ -45,7 +45,17 @@ void ResetRecordManagerConfig();
 // `install_root` (compared without regard to letter case), '\' and '/' as
 // '/', in lower case, without a final ".dat" ("taules/upaisos"). A path
 // outside the root keeps its whole text, lower-cased, without a leading '/'.
+// Lower case as the family's file systems fold names: the letters of code
+// page 850 ("DADES/ÑANDÚ.dat" is "dades/ñandú"); other characters kept.
 std::string ServerFileName(const std::string& native_path, const std::string& install_root);
+
+// The lower case of ServerFileName applied to a whole name. The engine's
+// first versions lower-cased only a-z, so a file created then whose name
+// has accented capitals ("dades/ÑandÚ") keeps that name in the catalogue;
+// Open and Create, finding no file under the new name, look for a name that
+// folds to it, so such tables stay reachable under every spelling (and are
+// never created a second time).
+std::string FoldServerName(const std::string& name);
 
 }  // namespace kel
 

@@ -29,10 +29,27 @@ TEST(ServerFileNameTest, SameTableFromEverySpelling) {
       {"/srv/other/UPaisos.dat", "/srv/kel/", "srv/other/upaisos"},
       // A root that is only a prefix of a directory name is not that directory.
       {"/srv/kelx/menu.dat", "/srv/kel", "srv/kelx/menu"},
+      // The letters of code page 850 fold as the family's file systems fold
+      // them: "Ñ" and "ñ" name one table.
+      {"/srv/kel/DADES/ÑANDÚ.dat", "/srv/kel/", "dades/ñandú"},
+      {"/srv/kel/dades/ñandú.DAT", "/srv/kel/", "dades/ñandú"},
+      {"/srv/kel/ÇÉÀ.dat", "/srv/kel/", "çéà"},
+      {"/srv/KÈL/menu.dat", "/srv/kèl/", "menu"},
+      // Characters the code page lacks, and bytes that are no UTF-8, stay.
+      {"/srv/kel/A€Ł.dat", "/srv/kel/", "a€Ł"},
+      {"/srv/kel/A\xFF" "B.dat", "/srv/kel/", "a\xFF" "b"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ServerFileName(c.path, c.root), c.name) << c.path << " under " << c.root;
   }
+}
+
+// A name given when only a-z were folded folds to the name every spelling
+// of the file gives now.
+TEST(ServerFileNameTest, OldNamesFoldToTheNewOnes) {
+  EXPECT_EQ(FoldServerName("dades/ÑandÚ"), "dades/ñandú");
+  EXPECT_EQ(FoldServerName("dades/ÑandÚ"), ServerFileName("/srv/kel/DADES/ÑANDÚ.dat", "/srv/kel/"));
+  EXPECT_EQ(FoldServerName("taules/upaisos"), "taules/upaisos");
 }
 
 TEST(BackendConfigTest, ConfigurationIsProcessWideUntilReset) {

@@ -182,6 +182,55 @@ std::int16_t Unlocked(Cursor* c, std::int16_t status) {
   return st != kStatusOk ? st : status;
 }
 
+// --- Damage from outside -------------------------------------------------
+//
+// On a sound file a record found along a key sits where its own bytes put
+// it, and Get Next / Get Previous and the Steps always land strictly beyond
+// the place they start from. A file damaged from outside (bytes of an index
+// or of a record changed on the disk) can break either: an index that sends
+// a read back to a record already passed, or a record whose bytes no longer
+// hold the key it is filed under, whose rewrite then puts the logical
+// position back where the scan has been. A loop that rewrites and moves on
+// would come back to the same records for ever. Such a read answers 2 (I/O
+// error) and moves nothing, so every loop over a damaged file ends: the
+// places a scan stands on only ever grow, and there are finitely many.
+
+// Whether the key stored for `row` on key `k` is the key of its bytes.
+bool KeyMatchesBytes(Cursor* c, int k, const Row& row) {
+  const FileSpec& file_spec = SpecOf(c);
+  std::string encoded;
+  return EncodeRecordKey(file_spec, file_spec.keys[k],
+                         reinterpret_cast<const std::uint8_t*>(row.data.data()), &encoded) &&
+         encoded == row.key;
+}
+
+// Whether (row.key, row.id) lies strictly beyond the place (key, id) in the
+// direction of the move. Keys compare as unsigned bytes, as the index does.
+bool BeyondPlace(const Row& row, const std::string& key, std::int64_t id, bool forward) {
+  const int order = row.key.compare(key);
+  if (order != 0) return forward ? order > 0 : order < 0;
+  return forward ? row.id > id : row.id < id;
+}
+
+// The check of a record read along key `k` by `op` from the logical place
+// the cursor held before the read: 0, or 2 for damage.
+std::int16_t CheckKeyRead(Cursor* c, int op, int k, const Row& row) {
+  if (!KeyMatchesBytes(c, k, row)) return kStatusIoError;
+  if ((op == kOpGetNext || op == kOpGetPrevious) && c->logical == Place::kAt &&
+      !BeyondPlace(row, c->path_key, c->path_id, op == kOpGetNext)) {
+    return kStatusIoError;
+  }
+  return kStatusOk;
+}
+
+// The same for the Steps, in physical order.
+std::int16_t CheckStep(Cursor* c, int op, const Row& row) {
+  if (c->phys != Place::kAt) return kStatusOk;
+  if (op == kOpStepNext && row.id <= c->phys_id) return kStatusIoError;
+  if (op == kOpStepPrevious && row.id >= c->phys_id) return kStatusIoError;
+  return kStatusOk;
+}
+
 // --- Gets along a key ---------------------------------------------------
 
 struct Miss {
@@ -271,6 +320,7 @@ std::int16_t GetByKey(Cursor* c, CallArgs& a, std::int16_t (*flush_all)()) {
     st = StoreOf(c).Begin(lock && !StoreOf(c).file_read_only());
     if (st != kStatusOk) return st;
     st = Locate(c, a.op, k, search, &row, &miss);
+    if (st == kStatusOk) st = CheckKeyRead(c, a.op, k, row);
     if (st != kStatusOk || !lock) break;
     std::int16_t l = TakeLock(c, row.id, a.bias, flush_all);
     if (l == kLookAgain) continue;
@@ -324,6 +374,7 @@ std::int16_t StepRecord(Cursor* c, CallArgs& a, std::int16_t (*flush_all)()) {
                                             : s.Step(StepMode::kLast, 0, &row);
         break;
     }
+    if (st == kStatusOk) st = CheckStep(c, a.op, row);
     if (st != kStatusOk || !lock) break;
     std::int16_t l = TakeLock(c, row.id, a.bias, flush_all);
     if (l == kLookAgain) continue;
@@ -441,7 +492,11 @@ std::int16_t Update(Cursor* c, CallArgs& a) {
     if (a.key_number != file_spec.keys[c->path].number) return kStatusDifferentKeyNumber;
     k = c->path;
   } else if (a.key_number >= 0) {
+    // Without a key path the key number says where the position goes: one
+    // that names no key is refused before anything is written, as Insert
+    // and Get Direct refuse it.
     k = file_spec.KeyIndex(a.key_number);
+    if (k < 0) return kStatusInvalidKeyNumber;
   }
   Store& s = StoreOf(c);
   if (std::int16_t st = s.Begin(true); st != kStatusOk) return st;

@@ -15,6 +15,7 @@
 #include "recman/network_fs.h"
 #include "recman/pg_store.h"
 #include "recman/recman.h"
+#include "recman/record_locks.h"
 
 namespace kel {
 namespace {
@@ -86,6 +87,7 @@ bool ForgetIfForked(Engine& e) {
   }
   for (auto& f : e.files) forgotten_files->push_back(std::move(f));
   ForgetServerConnectionsAfterFork();
+  ForgetLocalRecordLocksAfterFork();
   e.slots.clear();
   e.files.clear();
   e.token = NewToken();

@@ -98,12 +98,16 @@ std::int16_t ParseCreateBuffer(const void* data, std::size_t length, FileSpec* f
   FileSpec s;
   s.record_length = U16(p);
   s.page_size = U16(p + 2);
-  int key_count = static_cast<std::int16_t>(U16(p + 4));
+  // A file has at most 119 keys: byte 4 counts them, and byte 5 is the
+  // file version, which later versions of the interface write into Create
+  // buffers and dictionaries (0x60 and up).
+  const int key_count = p[4];
+  s.version = p[5];
   s.file_flags = U16(p + 10);
   if (s.page_size < 512 || s.page_size > 4096 || s.page_size % 512 != 0) {
     return kStatusPageSize;
   }
-  if (key_count < 0 || key_count > kMaxKeys) return kStatusNumberOfKeys;
+  if (key_count > kMaxKeys) return kStatusNumberOfKeys;
   if (s.record_length == 0 || s.record_length > kMaxRecordLength) {
     return kStatusInvalidRecordLength;
   }
@@ -186,7 +190,13 @@ std::int16_t ParseCreateBuffer(const void* data, std::size_t length, FileSpec* f
 std::string BuildCreateBuffer(const FileSpec& file_spec) {
   FileCounts none;
   none.unique_values.assign(file_spec.keys.size(), 0);
-  return BuildStatBuffer(file_spec, none, false);
+  std::string out = BuildStatBuffer(file_spec, none, false);
+  out[5] = static_cast<char>(file_spec.version);
+  return out;
+}
+
+std::uint8_t ReportedVersion(const FileSpec& file_spec) {
+  return file_spec.version != 0 ? file_spec.version : kFileVersion;
 }
 
 std::string BuildStatBuffer(const FileSpec& file_spec, const FileCounts& counts, bool keys_and_version) {
@@ -195,12 +205,8 @@ std::string BuildStatBuffer(const FileSpec& file_spec, const FileCounts& counts,
                   '\0');
   PutU16(&out, 0, file_spec.record_length);
   PutU16(&out, 2, file_spec.page_size);
-  if (keys_and_version) {
-    out[4] = static_cast<char>(file_spec.keys.size());
-    out[5] = static_cast<char>(kFileVersion);
-  } else {
-    PutU16(&out, 4, static_cast<std::uint16_t>(file_spec.keys.size()));
-  }
+  out[4] = static_cast<char>(file_spec.keys.size());
+  if (keys_and_version) out[5] = static_cast<char>(ReportedVersion(file_spec));
   PutU32(&out, 6, static_cast<std::uint32_t>(std::max<std::int64_t>(counts.records, 0)));
   PutU16(&out, 10, file_spec.file_flags);
   std::size_t at = kFileSpecSize;

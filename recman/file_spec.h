@@ -9,8 +9,9 @@
 //   | Offset | Size | Create                         | Stat                      |
 //   |      0 |    2 | record length                  | same                      |
 //   |      2 |    2 | page size, 512..4096 by 512    | same                      |
-//   |      4 |    2 | number of keys                 | same (key number -1: byte |
-//   |        |      |                                | 4 keys, byte 5 version)   |
+//   |      4 |    1 | number of keys                 | same                      |
+//   |      5 |    1 | file version (0: the default)  | 0; key number -1: the     |
+//   |        |      |                                | version (0x60 for 0)      |
 //   |      6 |    4 | reserved                       | number of records         |
 //   |     10 |    2 | file flags                     | same                      |
 //   |     12 |    1 | duplicate pointers (ignored)   | 0                         |
@@ -77,7 +78,8 @@ inline constexpr std::uint8_t kTypeZString = 11;
 inline constexpr std::uint8_t kTypeUnsignedBinary = 14;
 inline constexpr std::uint8_t kTypeAutoIncrement = 15;
 
-// The file version that Stat with key number -1 reports in byte 5.
+// The file version that Stat with key number -1 reports in byte 5 for a
+// file created with version 0 (the default).
 inline constexpr std::uint8_t kFileVersion = 0x60;
 // The most keys, and the most segments, a file may have.
 inline constexpr int kMaxKeys = 119;
@@ -126,6 +128,10 @@ struct FileSpec {
   std::uint16_t record_length = 0;
   std::uint16_t page_size = 4096;
   std::uint16_t file_flags = 0;
+  // Byte 5 of the Create buffer: the file version the creator asked for
+  // (0x60 and up from the interface's later versions), kept and reported;
+  // 0 for the default.
+  std::uint8_t version = 0;
   std::vector<KeyDef> keys;
   std::vector<std::string> acs;  // 265 bytes each
 
@@ -150,12 +156,17 @@ struct FileCounts {
 // extended type.
 [[nodiscard]] std::int16_t ParseCreateBuffer(const void* data, std::size_t length, FileSpec* file_spec);
 
-// The Create buffer of a specification (reserved bytes zero).
+// The Create buffer of a specification (reserved bytes zero, the version
+// in byte 5).
 std::string BuildCreateBuffer(const FileSpec& file_spec);
 
-// The Stat layout: the Create buffer with the counts filled in; with
-// `keys_and_version`, byte 4 holds the number of keys and byte 5 the file
-// version. The unique values of a key go into each of its segments.
+// The file version Stat reports: the one the file was created with, or
+// kFileVersion for the default.
+std::uint8_t ReportedVersion(const FileSpec& file_spec);
+
+// The Stat layout: the Create buffer with the counts filled in and byte 5
+// zero; with `keys_and_version`, byte 5 holds ReportedVersion. The unique
+// values of a key go into each of its segments.
 std::string BuildStatBuffer(const FileSpec& file_spec, const FileCounts& counts, bool keys_and_version);
 
 // A readable name of a segment's type ("String", "Integer", "Unsigned

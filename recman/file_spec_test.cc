@@ -58,6 +58,20 @@ std::vector<Case> Cases() {
   add("120 keys", kStatusNumberOfKeys, [](CreateSpec& s) {
     s.keys.assign(120, {Segment{1, 4, kKeyFlagDuplicates}});
   });
+  add("119 keys", kStatusOk, [](CreateSpec& s) {
+    s.keys.assign(119, {Segment{1, 4, kKeyFlagDuplicates}});
+  });
+  // Byte 5 is the file version that dictionaries of the interface's later
+  // versions carry; the keys are counted by byte 4 alone.
+  add("file version 0x60", kStatusOk, [](CreateSpec& s) { s.version = 0x60; });
+  add("file version 0x95 with 119 keys", kStatusOk, [](CreateSpec& s) {
+    s.version = 0x95;
+    s.keys.assign(119, {Segment{1, 4, kKeyFlagDuplicates}});
+  });
+  add("file version 0x70 with 120 keys", kStatusNumberOfKeys, [](CreateSpec& s) {
+    s.version = 0x70;
+    s.keys.assign(120, {Segment{1, 4, kKeyFlagDuplicates}});
+  });
   add("key at position 0", kStatusInvalidKeyPosition, [](CreateSpec& s) {
     s.keys = {{Segment{0, 4, 0}}};
   });

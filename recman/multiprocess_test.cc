@@ -81,6 +81,12 @@ class Worker {
     pollfd p{in_, POLLIN, 0};
     return ::poll(&p, 1, 0) == 1;
   }
+  // Whether an answer comes within `ms` milliseconds: a guard against a
+  // worker that would wait for ever, not a measure of speed.
+  bool ReplyWithin(int ms) {
+    pollfd p{in_, POLLIN, 0};
+    return ::poll(&p, 1, ms) == 1;
+  }
   int Status(const std::string& command) { return std::atoi(Do(command).c_str()); }
   void Kill() {
     ::kill(pid_, SIGKILL);
@@ -303,6 +309,29 @@ TEST_P(MultiProcessTest, AWaitLockProceedsWhenTheHolderLetsGo) {
   std::string d, k;
   ASSERT_EQ(h_.Call(kOpUnlock, &d, &k, kUnlockAllMultiple), kStatusOk);
   EXPECT_EQ(w.Receive(), "0 C_______________");
+}
+
+// A wait lock on a record that another open of the same process holds
+// could never end (nothing in the process would let it go while it waits):
+// it gives 84 at once, on both engines; the record is still waited for when
+// another process holds it (above).
+TEST_P(MultiProcessTest, AWaitForARecordAnotherOpenOfTheSameProcessHoldsGives84AtOnce) {
+  Worker& w = *worker_;
+  ASSERT_EQ(Open(0), "0");
+  ASSERT_EQ(Open(1), "0");
+  ASSERT_EQ(w.Status("get 0 205 A"), kStatusOk);
+  for (const char* op : {"105", "305"}) {
+    w.Send(std::string("get 1 ") + op + " A");
+    ASSERT_TRUE(w.ReplyWithin(60000)) << op << ": the wait did not end";
+    EXPECT_EQ(std::atoi(w.Receive().c_str()), kStatusRecordLocked) << op;
+  }
+  ASSERT_EQ(w.Status("get 0 305 B"), kStatusOk);  // a multiple-record lock too
+  w.Send("get 1 105 B");
+  ASSERT_TRUE(w.ReplyWithin(60000)) << "the wait did not end";
+  EXPECT_EQ(std::atoi(w.Receive().c_str()), kStatusRecordLocked);
+  // Once the other open lets go, the lock is taken.
+  ASSERT_EQ(w.Status("unlock 0 0"), kStatusOk);
+  EXPECT_EQ(w.Status("get 1 105 A"), kStatusOk);
 }
 
 TEST_P(MultiProcessTest, LocksAndExclusiveOpensDieWithTheirProcess) {

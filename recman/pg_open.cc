@@ -45,6 +45,32 @@ std::int16_t LookUp(PgConn* conn, const std::string& schema, const std::string& 
   return rows->rows() == 1 ? kStatusOk : kStatusFileNotFound;
 }
 
+// A catalogue name other than `name` that folds to it (FoldServerName): a
+// file named when only a-z were folded. The first in byte order when there
+// are several; false when there is none (or no catalogue).
+bool FindFoldedName(PgConn* conn, const std::string& schema, const std::string& name,
+                    std::string* found) {
+  PgRows exists;
+  if (conn->Query("SELECT to_regclass(quote_ident($1) || '.kel_files') IS NULL",
+                  {PgParam::Text(schema)}, &exists) != kStatusOk ||
+      exists.rows() != 1 || exists.Int8(0, 0) != 0) {
+    return false;
+  }
+  PgRows names;
+  if (conn->Query("SELECT name FROM " + Catalogue(schema) + " ORDER BY name COLLATE \"C\"", {},
+                  &names) != kStatusOk) {
+    return false;
+  }
+  for (int i = 0; i < names.rows(); ++i) {
+    std::string candidate = names.Bytes(i, 0);
+    if (candidate != name && FoldServerName(candidate) == name) {
+      *found = std::move(candidate);
+      return true;
+    }
+  }
+  return false;
+}
+
 void BuildSql(const std::string& schema, std::int64_t file_id, const FileSpec& spec, PgSql* q) {
   const std::string t = Table(schema, file_id);
   const std::string cat = Catalogue(schema);
@@ -163,13 +189,19 @@ std::int16_t OpenServerFile(const RecordManagerConfig& config, const std::string
   const std::string name = ServerFileName(native_path, config.install_root);
   std::int16_t st = name.empty() ? kStatusInvalidFileName
                                  : OpenPgStore(conn, config.schema, name, native_path, out);
+  // A file created before names folded accented capitals keeps the name it
+  // was given then.
+  std::string folded;
+  if (st == kStatusFileNotFound && FindFoldedName(conn, config.schema, name, &folded)) {
+    st = OpenPgStore(conn, config.schema, folded, native_path, out);
+  }
   if (st != kStatusOk) conn->Release();
   return st;
 }
 
 namespace {
 
-std::int16_t CreateIn(PgConn* conn, const std::string& schema, const std::string& name,
+std::int16_t CreateIn(PgConn* conn, const std::string& schema, std::string name,
                       const FileSpec& spec, bool replace, std::int64_t* guard_key) {
   // Pending work of the process's other files first: a failure here must
   // not take theirs along.
@@ -192,6 +224,12 @@ std::int16_t CreateIn(PgConn* conn, const std::string& schema, const std::string
   conn->BeginTransaction();
   PgRows r;
   std::int16_t st = LookUp(conn, schema, name, true, &r);
+  std::string folded;
+  if (st == kStatusFileNotFound && FindFoldedName(conn, schema, name, &folded)) {
+    // The same file under the name the engine's first versions gave it.
+    st = LookUp(conn, schema, folded, true, &r);
+    if (st == kStatusOk) name = folded;
+  }
   if (st != kStatusOk && st != kStatusFileNotFound) return st;
   std::int64_t file_id = 0;
   if (st == kStatusOk) {

@@ -3,12 +3,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "gtest/gtest.h"
+#include "recman/admin.h"
 #include "recman/backend_config.h"
 #include "recman/file_spec.h"
 #include "recman/recman.h"
 #include "recman/test_util.h"
+#include "util/cp850.h"
 
 #ifdef KEL_HAVE_LIBPQ
 #include <libpq-fe.h>
@@ -131,6 +134,54 @@ TEST(PgServerTest, ALongLoopRewritingKeysGivesTheSameAnswersOnBothEngines) {
   ASSERT_EQ(server.h.Close(), kStatusOk);
   std::string report;
   EXPECT_TRUE(testing::FileIsSound(path, &report)) << report;
+}
+
+}  // namespace
+}  // namespace kel
+
+namespace kel {
+namespace {
+
+// On a server "Ñ" and "ñ" name one table, as they name one file on the
+// family's file systems; a table created when only a-z were folded keeps
+// its name and stays reachable under every spelling, and is neither
+// created again nor shadowed by a new one.
+TEST(PgServerTest, AccentedCapitalsNameTheSameTableAndOldNamesStayReachable) {
+  if (testing::TestServer().empty()) GTEST_SKIP() << "no PostgreSQL server for the tests";
+  TempDir dir;
+  testing::BackendScope scope(testing::Backend::kServer, dir.path());
+  // The engine takes system paths: code page 850.
+  const std::string upper = Utf8ToCp850(dir.File("DADES/ÑANDÚ.dat"));
+  const std::string lower = Utf8ToCp850(dir.File("dades/ñandú.dat"));
+  ASSERT_EQ(testing::CreateFile(upper, testing::ParitySpec()), kStatusOk);
+  EXPECT_EQ(testing::CreateFile(lower, testing::ParitySpec()), kStatusFileAlreadyExists);
+  {
+    Handle h;
+    ASSERT_EQ(h.Open(upper), kStatusOk);
+    ASSERT_EQ(h.Insert(Rec("AAA", kLen)), kStatusOk);
+  }
+  Handle h;
+  ASSERT_EQ(h.Open(lower), kStatusOk);
+  ASSERT_EQ(h.Get(kOpGetFirst, ""), kStatusOk);
+  EXPECT_EQ(h.record(), Rec("AAA", kLen));
+  ASSERT_EQ(h.Close(), kStatusOk);
+
+  // The name the engine's first versions gave this file.
+  std::string error;
+  ASSERT_TRUE(testing::RunOnTestServer("UPDATE \"" + scope.schema() +
+                                           "\".kel_files SET name = 'dades/ÑandÚ'",
+                                       &error))
+      << error;
+  for (const std::string& path : {upper, lower, Utf8ToCp850(dir.File("Dades/Ñandú.DAT"))}) {
+    Handle again;
+    ASSERT_EQ(again.Open(path), kStatusOk) << path;
+    ASSERT_EQ(again.Get(kOpGetFirst, ""), kStatusOk) << path;
+    EXPECT_EQ(again.record(), Rec("AAA", kLen)) << path;
+  }
+  EXPECT_EQ(testing::CreateFile(lower, testing::ParitySpec()), kStatusFileAlreadyExists);
+  std::vector<std::string> names;
+  ASSERT_EQ(ListServerDataFiles(&names), kStatusOk);
+  EXPECT_EQ(names, std::vector<std::string>{"dades/ÑandÚ"});
 }
 
 }  // namespace

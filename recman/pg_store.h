@@ -52,6 +52,12 @@ std::unique_ptr<OpenLocks> ServerLocks(Store* store);
                                             const std::string& native_path,
                                             const FileSpec& file_spec, bool replace);
 
+// RepairDataFile on a server (admin.h): opens the file exclusively and
+// rebuilds its keys, indexes and counts in one transaction.
+struct RepairOutcome;
+[[nodiscard]] std::int16_t RepairServerFile(const std::string& native_path,
+                                            const std::string& owner, RepairOutcome* out);
+
 // After fork(): the child forgets its parent's server connections.
 void ForgetServerConnectionsAfterFork();
 

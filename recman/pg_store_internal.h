@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "recman/admin.h"
 #include "recman/pg_conn.h"
 #include "recman/store.h"
 
@@ -52,6 +53,10 @@ class PgStore final : public Store, public PgParticipant {
   std::int16_t SetOwner(const std::string& name, int mode) override;
   std::int16_t Check(std::string* report) override;
   std::int16_t RewriteEveryRecord(int offset, const std::string& bytes) override;
+  // Computes every record's keys again from its bytes, takes out the
+  // records whose key a unique key already holds, rebuilds the indexes and
+  // the counts, in one transaction (pg_repair.cc).
+  [[nodiscard]] std::int16_t Rebuild(RepairOutcome* out);
 
   void SendPending() override;
   void BeforeCommit() override;

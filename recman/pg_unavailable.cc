@@ -28,6 +28,10 @@ std::int16_t ListServerDataFiles(std::vector<std::string>* names) {
   return RecordManagerConfiguration().server.empty() ? kStatusInvalidOperation : kStatusIoError;
 }
 
+std::int16_t RepairServerFile(const std::string&, const std::string&, RepairOutcome*) {
+  return kStatusIoError;
+}
+
 void ForgetServerConnectionsAfterFork() {}
 
 }  // namespace kel

@@ -33,10 +33,30 @@
 //   positioned yet: Get Next then reads the first record of the key given and
 //   Get Previous the last. A Get that finds nothing (4 or 9) leaves the
 //   position where the key would be, so Get Next / Previous continue from
-//   there; reading past either end leaves it beyond that end.
+//   there; reading past either end leaves it beyond that end (Get Previous
+//   after 9 from Get Next gives the last record again). The published
+//   descriptions of Get Next and Get Previous say what a successful read
+//   establishes and that 9 comes at either end; they do not say where a
+//   read that finds nothing leaves the position, and this choice is kept on
+//   purpose: a caller that reads on after 4 or 9 goes on from where the key
+//   it asked for stands, never from whatever record an earlier success had
+//   left current, and the data-file layer of the program never reads on
+//   after a status other than 0 (its scans and ranges end there), so nothing
+//   of the program depends on it. Physical currency is the same: a Step past
+//   either end leaves it beyond that end.
 // - Duplicates of a key come in insertion order. Get Equal / Greater /
 //   Greater or Equal / First find the first of a run of equal keys, Get Less
 //   / Less or Equal / Last the last of it.
+// - Scans always move. A record that a Get Next / Get Previous returns lies
+//   strictly beyond the logical position in the direction of the move (the
+//   position as above: after an Update, the record's new key value), and one
+//   that a Step Next / Previous returns strictly beyond the physical current
+//   record; every record read along a key is filed under the key its bytes
+//   hold. On a sound file this always holds. On a file damaged from outside
+//   (index or record pages changed on the disk) a read that would break it
+//   answers 2 (I/O error) and changes no currency, so no loop of Gets or
+//   Steps over a damaged file can run for ever, whatever the caller does
+//   between the reads. `recutil check` names the damage.
 //
 // Locks (biases added to the codes of the Get and Step operations and of Get
 // Direct; Get Position accepts and ignores them): +100 single-record wait, +200 single-record
@@ -47,7 +67,9 @@
 // lock, Unlocks, Closes or Resets; multiple-record locks until Unlock, Delete
 // of the record, Close or Reset. Locks die with their process. A no-wait
 // lock answers at once; a wait lock first commits this process's pending work
-// (so no one waits on it) and then blocks until the record is free.
+// (so no one waits on it) and then blocks until the record is free. A wait
+// for a record that another open of this same process holds gives 84 at
+// once, on both engines: nothing could let it go while the process waits.
 //
 // Durability. Consecutive operations of the process on a file share one
 // SQLite transaction that commits after at most about 20 ms (or 4,096
@@ -109,7 +131,9 @@ inline constexpr std::int16_t kOpInsert = 2;
 // Rewrites the current record in place (its position stays); the logical
 // position moves to the record's new key value on key_number, so Get Next
 // continues after it. Releases this block's single-record lock on it.
-// Without a key path (after a Step) the position goes to key_number's key.
+// Without a key path (after a Step) the position goes to key_number's key
+// (a negative key_number: no key path), and a key_number that names no key
+// of the file gives 6 with nothing written, as Insert and Get Direct do.
 // 5 duplicate, 7 key_number is not the key path, 8 no current record,
 // 10 a non-modifiable key changed, 46 read-only, 84 locked by another block,
 // 80 another block changed or deleted the record since this one read it.
@@ -132,7 +156,9 @@ inline constexpr std::int16_t kOpGetLess = 10;
 inline constexpr std::int16_t kOpGetLessOrEqual = 11;
 inline constexpr std::int16_t kOpGetFirst = 12;  // 9 on an empty key
 inline constexpr std::int16_t kOpGetLast = 13;
-// Create (14). data: the Create buffer (file_spec.h); key: path;
+// Create (14). data: the Create buffer (file_spec.h: byte 4 the number of
+// keys, byte 5 the file version of the interface's later versions, kept
+// and reported by Stat); key: path;
 // key_number: kCreateReplace (0) replaces an existing file that nobody has
 // open, kCreateNoReplace (-1) refuses an existing one with 59. The position
 // block is not used. Statuses of an invalid buffer: 22 shorter than its
@@ -142,8 +168,9 @@ inline constexpr std::int16_t kOpGetLast = 13;
 // path, 12 missing directory, 46 no permission, 85 file open somewhere.
 inline constexpr std::int16_t kOpCreate = 14;
 // Stat (15). Fills the data buffer with the Create layout of the file, with
-// the number of records and each key's number of unique values; with
-// key_number -1, byte 4 is the number of keys and byte 5 the file version.
+// the number of records and each key's number of unique values; byte 5 is
+// 0, and with key_number -1 it is the file version that Create received
+// (0x60 when that was 0).
 // 22 when data_length is too short. The key buffer is not used.
 inline constexpr std::int16_t kOpStat = 15;
 // Get Position (22). data: the current record's 4-byte position (data_length

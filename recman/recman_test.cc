@@ -1,6 +1,8 @@
 // The operations through the entry point: statuses, currency, persistence.
 #include "recman/recman.h"
 
+#include <sys/stat.h>
+
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -385,6 +387,80 @@ TEST_P(RecmanTest, AnUpdateAfterAStepTakesTheKeyItNames) {
   ASSERT_EQ(h_.Direct(pos, -1), kStatusOk);
   EXPECT_EQ(K0(), "B   ");
   EXPECT_EQ(h_.Get(kOpGetNext, "", 1), kStatusInvalidPositioning);
+}
+
+// Stations of an office run as different users of one group: the data file
+// that Create makes and every file the engine makes beside it follow the
+// umask (0666 less it), as every other file of the program does, so that
+// under umask 002 another user of the group can write them all.
+TEST(RecmanFilesTest, FilesMadeBesideADataFileFollowTheUmask) {
+  for (const mode_t mask : {mode_t{002}, mode_t{022}, mode_t{027}}) {
+    TempDir dir;
+    const std::string path = dir.File("u.dat");
+    const mode_t before = ::umask(mask);
+    ASSERT_EQ(testing::CreateFile(path, TwoKeys()), kStatusOk);
+    Handle h;
+    ASSERT_EQ(h.Open(path), kStatusOk);
+    ASSERT_EQ(h.Insert(R("A", "1")), kStatusOk);
+    ASSERT_EQ(h.Get(kOpGetFirst + kLockSingleNoWait, ""), kStatusOk);  // the "-locks" file
+    ::umask(before);
+    const mode_t want = 0666 & ~mask;
+    for (const char* suffix : {"", "-wal", "-shm", "-locks"}) {
+      struct stat st;
+      ASSERT_EQ(::stat((path + suffix).c_str(), &st), 0) << suffix;
+      EXPECT_EQ(st.st_mode & 0777, want) << "u.dat" << suffix << " under umask 0" << std::oct << mask;
+    }
+    ASSERT_EQ(h.Close(), kStatusOk);
+  }
+}
+
+// Without a key path, the key number of an Update says where the position
+// goes; one that names no key of the file is refused with 6 before anything
+// is written, as Insert and Get Direct refuse it.
+TEST_P(RecmanTest, AnUpdateWithoutAKeyPathNamingNoKeyGives6AndWritesNothing) {
+  Fill({{"A", "1"}, {"B", "5"}});
+  for (int key_number : {2, 4, 7, 127}) {
+    ASSERT_EQ(h_.Step(kOpStepFirst), kStatusOk);  // A, no key path
+    EXPECT_EQ(h_.Update(R("A", "9"), key_number), kStatusInvalidKeyNumber) << key_number;
+  }
+  ASSERT_EQ(h_.Step(kOpStepFirst), kStatusOk);
+  EXPECT_EQ(h_.Update(R("A", "8"), -1), kStatusOk);  // a negative number: no key path
+  EXPECT_EQ(h_.Get(kOpGetNext, "", 0), kStatusInvalidPositioning);
+  ASSERT_EQ(FlushRecordManager(), kStatusOk);
+  Handle other;
+  ASSERT_EQ(other.Open(path_), kStatusOk);
+  std::int16_t st;
+  EXPECT_EQ(testing::ReadAll(other, 0, &st), (std::vector<std::string>{R("A", "8"), R("B", "5")}));
+}
+
+// Create buffers of the interface's later versions carry the file version in
+// byte 5 (dictionaries among them): the file is created, and the version
+// comes back from Stat with key number -1 only (plain Stat has 0 there).
+TEST_P(RecmanTest, AFileVersionInByte5IsKeptAndReportedByStatMinusOne) {
+  struct Case {
+    std::uint8_t version;
+    std::uint8_t reported;
+  } cases[] = {{0x60, 0x60}, {0x70, 0x70}, {0x95, 0x95}, {0, kFileVersion}};
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.version));
+    CreateSpec spec = TwoKeys();
+    spec.version = c.version;
+    const std::string path = dir_.File("v" + std::to_string(n++) + ".dat");
+    ASSERT_EQ(testing::CreateFile(path, spec), kStatusOk);
+    Handle h;
+    ASSERT_EQ(h.Open(path), kStatusOk);
+    ASSERT_EQ(h.Insert(R("A", "1")), kStatusOk);
+    ASSERT_EQ(h.Close(), kStatusOk);
+    ASSERT_EQ(h.Open(path), kStatusOk);
+    std::string stat;
+    ASSERT_EQ(h.Stat(&stat, -1), kStatusOk);
+    EXPECT_EQ(static_cast<std::uint8_t>(stat[4]), 2);
+    EXPECT_EQ(static_cast<std::uint8_t>(stat[5]), c.reported);
+    ASSERT_EQ(h.Stat(&stat), kStatusOk);
+    EXPECT_EQ(stat[4], 2);
+    EXPECT_EQ(stat[5], 0);
+  }
 }
 
 TEST_P(RecmanTest, AnotherOpenChangingTheRecordGivesConflict) {

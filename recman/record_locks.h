@@ -50,7 +50,7 @@ class OpenLocks {
 class RecordLocks final : public OpenLocks {
  public:
   RecordLocks() = default;
-  ~RecordLocks() override = default;
+  ~RecordLocks() override { Close(); }
 
   // Opens the side file of the data file at `data_native_path`, creating it
   // when missing. Returns 0, 11 (a path that cannot be named), 12 (missing
@@ -64,7 +64,9 @@ class RecordLocks final : public OpenLocks {
   [[nodiscard]] std::int16_t LockOpen(bool exclusive) override;
 
   // Locks the record at `position` for this open. Without `wait`, 84 when
-  // another open holds it; with `wait`, blocks until it is free. Also marks
+  // another open holds it; with `wait`, blocks until it is free, except
+  // that a record another open of this same process holds gives 84 at once
+  // (nothing in the process could let it go while it waits). Also marks
   // this open as one that takes record locks (byte 1).
   [[nodiscard]] std::int16_t LockRecord(std::int64_t position, bool wait) override;
   void UnlockRecord(std::int64_t position) override;
@@ -77,10 +79,17 @@ class RecordLocks final : public OpenLocks {
  private:
   File file_;
   bool marked_locker_ = false;
+  // The side file's canonical path: what tells the opens of this process
+  // on one file apart in the process's table of record locks.
+  std::string identity_;
 };
 
 // The native path of the side file of a data file.
 std::string SideFilePath(const std::string& data_native_path);
+
+// After fork(): the child forgets which records its parent's opens hold
+// (their locks are the parent's; the child's own wait for them must wait).
+void ForgetLocalRecordLocksAfterFork();
 
 }  // namespace kel
 

@@ -1,8 +1,13 @@
 #include "recman/test_util.h"
 
+#include <sqlite3.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <random>
 
 #include <unistd.h>
 
@@ -41,6 +46,7 @@ std::string CreateSpec::Bytes() const {
   Put16(&out, 0, record_length);
   Put16(&out, 2, page_size);
   Put16(&out, 4, static_cast<int>(keys.size()));
+  out[5] = static_cast<char>(version);
   Put16(&out, 10, file_flags);
   for (const auto& key : keys) {
     for (std::size_t i = 0; i < key.size(); ++i) {
@@ -230,6 +236,55 @@ std::string Le(std::int64_t value, int bytes) {
   std::string s;
   for (int i = 0; i < bytes; ++i) s.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
   return s;
+}
+
+bool WriteSampleFile(const std::string& path, int n) {
+  CreateSpec s;
+  s.record_length = 200;
+  s.keys = {{Segment{1, 4, kKeyFlagModifiable}},
+            {Segment{5, 20, kKeyFlagDuplicates | kKeyFlagModifiable}}};
+  if (CreateFile(path, s) != kStatusOk) return false;
+  Handle h;
+  if (h.Open(path) != kStatusOk) return false;
+  for (int i = 0; i < n; ++i) {
+    char key[8];
+    std::snprintf(key, sizeof key, "%04d", (i * 7919) % 10000);
+    const std::string text = "text " + std::to_string(i % 37);
+    if (h.Insert(Rec(std::string(key) + Rec(text, 20), 200, 'r')) != kStatusOk) return false;
+  }
+  return h.Close() == kStatusOk;
+}
+
+std::vector<int> BTreePages(const std::string& path, const std::string& btree) {
+  std::vector<int> pages;
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT pageno FROM dbstat WHERE name = ?1", -1, &s, nullptr) ==
+        SQLITE_OK) {
+      sqlite3_bind_text(s, 1, btree.c_str(), -1, SQLITE_TRANSIENT);
+      while (sqlite3_step(s) == SQLITE_ROW) pages.push_back(sqlite3_column_int(s, 0));
+    }
+    sqlite3_finalize(s);
+  }
+  sqlite3_close(db);
+  return pages;
+}
+
+void FlipBytes(const std::string& path, const std::vector<int>& pages, int count, unsigned seed) {
+  if (pages.empty()) return;
+  std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+  std::mt19937 rng(seed);
+  for (int i = 0; i < count; ++i) {
+    const int page = pages[rng() % pages.size()];
+    const std::streamoff at = static_cast<std::streamoff>(page - 1) * 4096 + rng() % 4096;
+    char byte = 0;
+    f.seekg(at);
+    f.read(&byte, 1);
+    byte = static_cast<char>(byte ^ static_cast<char>(1 + rng() % 255));
+    f.seekp(at);
+    f.write(&byte, 1);
+  }
 }
 
 bool FileIsSound(const std::string& path, std::string* report) {

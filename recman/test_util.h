@@ -42,6 +42,7 @@ struct CreateSpec {
   int record_length = 16;
   int page_size = 1024;
   std::uint16_t file_flags = 0;
+  std::uint8_t version = 0;  // byte 5: the file version of later interfaces (0x60...)
   std::vector<std::vector<Segment>> keys;
   std::vector<std::string> acs;  // 256-byte tables; name and signature added
 
@@ -114,6 +115,17 @@ CreateSpec ParitySpec();
 
 // Little-endian bytes of an integer.
 std::string Le(std::int64_t value, int bytes);
+
+// A SQLite file of `n` records of 200 bytes (a unique key of four digits at
+// 1-4, a key with duplicates over a 20-byte text at 5-24), written and
+// closed. false when anything failed.
+bool WriteSampleFile(const std::string& path, int n);
+// The pages (1-based, 4,096 bytes) of one b-tree of a closed SQLite file:
+// "kel_records", "kel_key0"...
+std::vector<int> BTreePages(const std::string& path, const std::string& btree);
+// Flips `count` bytes chosen by `seed` inside the given pages: a file
+// damaged on the disk.
+void FlipBytes(const std::string& path, const std::vector<int>& pages, int count, unsigned seed);
 
 // Whether the file passes SQLite's integrity check and the engine's own.
 bool FileIsSound(const std::string& path, std::string* report);

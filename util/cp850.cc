@@ -30,6 +30,34 @@ const ReverseTable& Reverse() {
 
 char32_t Cp850ToUnicode(std::uint8_t byte) { return kToUnicode[byte]; }
 
+namespace {
+
+// (small, capital) pairs of the accented letters of code page 850.
+constexpr unsigned char kCasePairs[][2] = {
+    {0x81, 0x9A}, {0x82, 0x90}, {0x83, 0xB6}, {0x84, 0x8E}, {0x85, 0xB7}, {0x86, 0x8F},
+    {0x87, 0x80}, {0x88, 0xD2}, {0x89, 0xD3}, {0x8A, 0xD4}, {0x8B, 0xD8}, {0x8C, 0xD7},
+    {0x8D, 0xDE}, {0x91, 0x92}, {0x93, 0xE2}, {0x94, 0x99}, {0x95, 0xE3}, {0x96, 0xEA},
+    {0x97, 0xEB}, {0xA0, 0xB5}, {0xA1, 0xD6}, {0xA2, 0xE0}, {0xA3, 0xE9}, {0xA4, 0xA5},
+    {0xC6, 0xC7}, {0xD0, 0xD1}, {0xE4, 0xE5}, {0xEC, 0xED}};
+
+}  // namespace
+
+std::uint8_t Cp850ToLower(std::uint8_t byte) {
+  if (byte >= 'A' && byte <= 'Z') return static_cast<std::uint8_t>(byte + 32);
+  for (const auto& p : kCasePairs) {
+    if (byte == p[1]) return p[0];
+  }
+  return byte;
+}
+
+std::uint8_t Cp850ToUpper(std::uint8_t byte) {
+  if (byte >= 'a' && byte <= 'z') return static_cast<std::uint8_t>(byte - 32);
+  for (const auto& p : kCasePairs) {
+    if (byte == p[0]) return p[1];
+  }
+  return byte;
+}
+
 bool UnicodeToCp850(char32_t code_point, std::uint8_t* byte) {
   if (code_point >= ReverseTable::kLimit) return false;
   std::int16_t b = Reverse().byte_of[code_point];

@@ -17,6 +17,12 @@ char32_t Cp850ToUnicode(std::uint8_t byte);
 // The code page 850 byte of a code point; false when the code page lacks it.
 bool UnicodeToCp850(char32_t code_point, std::uint8_t* byte);
 
+// Letter case within code page 850: the letters a-z and the accented
+// letters that have both a small and a capital form in the code page (the
+// family's file systems fold exactly these). Every other byte unchanged.
+std::uint8_t Cp850ToLower(std::uint8_t byte);
+std::uint8_t Cp850ToUpper(std::uint8_t byte);
+
 // Whole texts. Code points that code page 850 lacks, and malformed UTF-8,
 // become `fallback`.
 std::string Cp850ToUtf8(std::string_view cp850);

@@ -61,7 +61,9 @@ std::int16_t DataFile::Stat(std::string* out) {
   out->assign(65535, '\0');
   std::uint32_t len = 65535;
   char key[256] = {};
-  std::int16_t st = Call(kOpStat, out->data(), &len, key, 255, 0);
+  // Key number -1: byte 5 carries the file version, so that the buffer
+  // creates a file like this one (a copy keeps it).
+  std::int16_t st = Call(kOpStat, out->data(), &len, key, 255, -1);
   out->resize(st == kStatusOk ? std::min<std::uint32_t>(len, 65535) : 0);
   return st;
 }

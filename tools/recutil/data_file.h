@@ -32,7 +32,8 @@ class DataFile {
   // loaded (SelectRecordManager says why).
   [[nodiscard]] std::int16_t Open(std::int8_t mode, const std::string& owner = "");
   [[nodiscard]] std::int16_t Close();
-  // The Stat buffer (the Create layout with the counts).
+  // The Stat buffer (the Create layout with the counts and, in byte 5, the
+  // file version: Stat with key number -1).
   [[nodiscard]] std::int16_t Stat(std::string* out);
   // The record length and the number of records, from Stat.
   [[nodiscard]] std::int16_t Figures(std::size_t* record_length, std::uint32_t* records);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,8 +45,15 @@ const char kUsage[] =
     "  load FILE IN                       insert the records of a sequential file: all\n"
     "                                     of them, or none when one is bad\n"
     "  dump FILE [--key N] [--hex]        show the records as text (or hex)\n"
-    "  check FILE                         the engine's integrity check and its own of\n"
-    "                                     every record, key and count\n"
+    "  check FILE [--repair]              the engine's integrity check and its own of\n"
+    "                                     every record, key and count; names what is\n"
+    "                                     damaged. --repair rebuilds a damaged file's\n"
+    "                                     keys from its records (the file must be\n"
+    "                                     closed everywhere): every record that can be\n"
+    "                                     read is kept, those that cannot are named,\n"
+    "                                     records the file can no longer hold go to\n"
+    "                                     FILE.refused (sequential), the damaged SQLite\n"
+    "                                     file stays as FILE.damaged\n"
     "  copy to-server [FILE...]           copy data files from the SQLite files to the\n"
     "                                     server (every data file under the root when\n"
     "                                     none is named), record by record, and compare\n"
@@ -62,22 +70,27 @@ const char kUsage[] =
     "                                     are kept as NAME.kel\n"
     "  --help                             this text\n"
     "\n"
-    "Where the files are (every command):\n"
-    "  --server CONNINFO   a PostgreSQL server (libpq connection string; default the\n"
-    "                      variable KELDB); without one, SQLite files\n"
+    "Where the files are (every command). With an installation root (--root or\n"
+    "KELROOT) recutil reads its Nuri.ini [Dades] as the program does (Servidor,\n"
+    "Esquema, XarxaLocal, Gestor; KELDB before Servidor, KELBTR before Gestor), so\n"
+    "it sees the files the program converts; these options override it:\n"
+    "  --server CONNINFO   a PostgreSQL server (libpq connection string); --server \"\"\n"
+    "                      means the SQLite files; without any, SQLite files\n"
     "  --manager LIB       the installed record manager's library (a file name looked\n"
     "                      up the system's way, or a path): every command works on its\n"
     "                      files through its BTRCALL. Default: the variable KELBTR,\n"
-    "                      else [Dades] Gestor of the root's Nuri.ini\n"
+    "                      else [Dades] Gestor of the installation's Nuri.ini\n"
     "  --no-manager        our own files even when KELBTR or Gestor names a library\n"
     "  --schema NAME       the installation's schema on the server (default kel)\n"
     "  --root DIR          the installation root (default the variable KELROOT, else\n"
-    "                      the current directory): on the server a FILE is named by its\n"
-    "                      path under the root, \"DIR/TAULES/UPaisos.dat\" being the\n"
-    "                      table \"taules/upaisos\" whatever the letter case\n"
+    "                      the current directory, whose Nuri.ini is then not read):\n"
+    "                      on the server a FILE is named by its path under the root,\n"
+    "                      \"DIR/TAULES/UPaisos.dat\" being the table \"taules/upaisos\"\n"
+    "                      whatever the letter case\n"
     "  --owner NAME        the files' owner name (a copy gets it too)\n"
     "  --network-fs        allow SQLite files on a network file system (one computer\n"
-    "                      only); copy to-server always reads them\n"
+    "                      only; XarxaLocal=1 says the same); copy to-server always\n"
+    "                      reads them\n"
     "\n"
     "A copy opens each source exclusively (stop the stations first), refuses an\n"
     "existing destination unless --replace, and reads the copy back to compare it\n"
@@ -85,7 +98,8 @@ const char kUsage[] =
     "file beside itself (NAME.kel-copy) and compares it before any copy takes its\n"
     "source's place; a backup that exists already is refused unless --replace.\n"
     "Sequential files: per record its length in digits, a comma, the bytes, CR LF;\n"
-    "a Ctrl-Z at the end. Exit status: 0 done, 1 wrong command line, 2 failed.\n";
+    "a Ctrl-Z at the end. Exit status: 0 done, 1 wrong command line, 2 failed (also a\n"
+    "repair that could not keep every record).\n";
 
 // What the command line says beyond the command.
 struct Options {
@@ -301,20 +315,123 @@ std::int16_t CheckThroughEntryPoint(DataFile& f, std::string* report) {
   return report->size() == problems_before ? kStatusOk : kStatusIoError;
 }
 
-int Check(const std::string& file) {
+// The check of one file: 0 with an empty report when it is sound; else the
+// status, with the problems in `report` (or the open's status, report
+// empty).
+std::int16_t CheckFile(const std::string& file, std::string* report, bool* opened) {
   DataFile f(file);
-  if (std::int16_t st = f.Open(kOpenReadOnly, Opt().owner); st != kStatusOk) {
-    return FailStatus(file, "cannot open", st);
-  }
-  std::string report;
-  std::int16_t st =
-      f.own_engine() ? CheckDataFile(f.block(), &report) : CheckThroughEntryPoint(f, &report);
+  std::int16_t st = f.Open(kOpenReadOnly, Opt().owner);
+  *opened = st == kStatusOk;
   if (st == kStatusOk) {
-    std::printf("%s: ok\n", file.c_str());
+    st = f.own_engine() ? CheckDataFile(f.block(), report) : CheckThroughEntryPoint(f, report);
+  }
+  return st;
+}
+
+// What was damaged, and the way out.
+void ReportDamage(const std::string& file, const std::string& report) {
+  std::fputs(report.c_str(), stderr);
+  const std::string what = DamageSummary(report);
+  if (!what.empty()) std::fprintf(stderr, "recutil: %s: damaged: %s\n", file.c_str(), what.c_str());
+}
+
+int Repair(const std::string& file);
+
+int Check(const std::string& file, bool repair) {
+  std::string report;
+  bool opened = false;
+  const std::int16_t st = CheckFile(file, &report, &opened);
+  if (st == kStatusOk) {
+    std::printf("%s: ok%s\n", file.c_str(), repair ? ", nothing to repair" : "");
     return 0;
   }
-  std::fputs(report.c_str(), stderr);
-  return FailStatus(file, "the check found problems", st);
+  if (!opened) {
+    // A file whose header or description is damaged does not open; the
+    // repair reads what it can all the same.
+    if (!repair || st == kStatusFileNotFound || st == kStatusInvalidOwner) {
+      return FailStatus(file, "cannot open", st);
+    }
+    (void)FailStatus(file, "cannot open", st);
+  } else {
+    ReportDamage(file, report);
+    if (!repair) {
+      return FailStatus(file,
+                        "the check found problems; recutil check --repair rebuilds the keys "
+                        "from the records (stop the programs that use the file first)",
+                        st);
+    }
+  }
+  return Repair(file);
+}
+
+// Rebuilds the file's keys from its records; records that cannot be read
+// are named, records that the file can no longer hold are saved beside it.
+int Repair(const std::string& file) {
+  RepairOutcome out;
+  const std::int16_t st = RepairDataFile(AbsolutePath(file), Opt().owner, &out);
+  if (st != kStatusOk) {
+    std::string why = "cannot be repaired";
+    if (st == kStatusFileInUse) why += ": a program has it open; stop it first";
+    if (st == kStatusNotADataFile) {
+      why += ": its own description cannot be read; create it again from its dictionary "
+             "(recutil create --replace) and load a save of its records";
+    }
+    return FailStatus(file, why, st);
+  }
+  for (const std::string& line : out.unreadable) {
+    std::fprintf(stderr, "recutil: %s: %s\n", file.c_str(), line.c_str());
+  }
+  for (const std::string& line : out.refused_why) {
+    std::fprintf(stderr, "recutil: %s: %s\n", file.c_str(), line.c_str());
+  }
+  std::string refused_file;
+  if (!out.refused.empty()) {
+    refused_file = file + ".refused";
+    std::string bytes;
+    for (const std::string& r : out.refused) AppendSequentialRecord(r, &bytes);
+    bytes += kEndOfFile;
+    std::ofstream o(refused_file, std::ios::binary | std::ios::trunc);
+    o.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!o.flush()) {
+      return Fail(refused_file, "cannot write the " + std::to_string(out.refused.size()) +
+                                    " records the repaired file could not hold");
+    }
+  }
+  std::printf("%s: repaired: %lld records kept", file.c_str(), static_cast<long long>(out.kept));
+  if (!out.unreadable.empty()) {
+    std::printf(", %zu places that could not be read", out.unreadable.size());
+  }
+  if (!out.refused.empty()) {
+    std::printf(", %zu records the file cannot hold saved to %s", out.refused.size(),
+                refused_file.c_str());
+  }
+  if (!out.damaged_copy.empty()) std::printf("; the damaged file is kept as %s", out.damaged_copy.c_str());
+  std::printf("\n");
+  std::fflush(stdout);
+  std::string report;
+  bool opened = false;
+  if (std::int16_t again = CheckFile(file, &report, &opened); again != kStatusOk) {
+    if (opened) ReportDamage(file, report);
+    return FailStatus(file, "the repaired file does not pass the check", again);
+  }
+  std::printf("%s: ok\n", file.c_str());
+  // Records were lost or set aside: the administrator must look.
+  if (!out.unreadable.empty() || !out.refused.empty()) {
+    return Fail(file, "repaired, but not every record is in it (see above)");
+  }
+  return 0;
+}
+
+// Where the installation at `root` (a folder ending in '/', or "" for none
+// named) keeps its data files: its "Nuri.ini" [Dades] and KELDB, as the
+// program reads them; without an installation, KELDB and KELBTR alone.
+RecordManagerConfig InstallationDataFiles(const std::string& root) {
+  // The reader takes a system path (code page 850), as the program has it.
+  if (!root.empty()) return ReadDataServerSetting(Utf8ToCp850(root), CurrentEnv());
+  RecordManagerConfig config;
+  config.server = CurrentEnv().GetVariable("KELDB");
+  config.library = CurrentEnv().GetVariable("KELBTR");
+  return config;
 }
 
 int Usage(const char* why) {
@@ -378,7 +495,9 @@ void MakeDirectoriesFor(const std::string& path) {
 int Copy(bool to_server, const std::vector<std::string>& named, bool replace) {
   const Installation& where = Opt().where;
   if (where.server.server.empty()) {
-    return Usage("copy needs a server: --server CONNINFO or the variable KELDB");
+    return Usage(
+        "copy needs a server: [Dades] Servidor in the installation's Nuri.ini, --server "
+        "CONNINFO or the variable KELDB");
   }
   std::vector<std::string> files = named;
   std::size_t unusable = 0;  // catalogue names that leave the root
@@ -520,10 +639,10 @@ int ManagerCopy(bool to_manager, const std::vector<std::string>& named, bool rep
 int RecutilMain(int argc, char** argv) {
   std::vector<std::string> args;
   int key = -1;
-  bool hex = false, replace = false, network_fs = false, no_manager = false;
+  bool hex = false, replace = false, network_fs = false, repair_flag = false, no_manager = false;
   std::string manager;  // --manager, as the shell gives it
-  std::string server = CurrentEnv().GetVariable("KELDB");
-  std::string schema = "kel";
+  // Options that override what the installation says; unset when not given.
+  std::optional<std::string> server, schema;
   std::string root = CurrentEnv().GetVariable("KELROOT");
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
@@ -539,7 +658,7 @@ int RecutilMain(int argc, char** argv) {
       server = argv[++i];
     } else if (a == "--schema" && i + 1 < argc) {
       schema = argv[++i];
-      if (schema.empty()) return Usage("--schema needs a name");
+      if (schema->empty()) return Usage("--schema needs a name");
     } else if (a == "--root" && i + 1 < argc) {
       root = argv[++i];
     } else if (a == "--owner" && i + 1 < argc) {
@@ -557,6 +676,8 @@ int RecutilMain(int argc, char** argv) {
       hex = true;
     } else if (a == "--replace") {
       replace = true;
+    } else if (a == "--repair") {
+      repair_flag = true;
     } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
       return Usage(("unknown option " + a).c_str());
     } else {
@@ -568,26 +689,36 @@ int RecutilMain(int argc, char** argv) {
 
   Installation& where = Opt().where;
   where.root = RootFolder(root);
-  where.files.install_root = where.root;
-  where.files.allow_network_fs = network_fs;
-  where.server = where.files;
-  where.server.server = server;
-  where.server.schema = schema;
+  // An installation named by --root or KELROOT says where its data files
+  // are, in "Nuri.ini" [Dades], read as the program reads it (with KELDB and
+  // KELBTR); the options override it.
+  RecordManagerConfig said = InstallationDataFiles(root.empty() ? "" : where.root);
+  where.server = said;
+  where.server.library.clear();
+  where.server.install_root = where.root;
+  where.server.allow_network_fs = said.allow_network_fs || network_fs;
+  if (server.has_value()) where.server.server = *server;
+  if (schema.has_value()) where.server.schema = *schema;
+  where.files = where.server;
+  where.files.server.clear();
+  const bool on_server = !where.server.server.empty();
   // The installed record manager: --manager, else KELBTR, else the
-  // installation's Gestor (read as the program reads it).
+  // installation's Gestor.
   where.manager = where.files;
-  if (!no_manager) {
-    where.manager.library =
-        !manager.empty() ? Utf8ToCp850(manager)
-                         : ReadDataServerSetting(Utf8ToCp850(where.root), CurrentEnv()).library;
-  }
+  if (!no_manager) where.manager.library = !manager.empty() ? Utf8ToCp850(manager) : said.library;
   const bool manager_copy =
       cmd == "copy" && args.size() > 1 && (args[1] == "from-manager" || args[1] == "to-manager");
   const bool with_manager = !where.manager.library.empty() && (cmd != "copy" || manager_copy);
-  if (with_manager && !server.empty()) {
+  if (with_manager && on_server) {
     return Usage(
-        "a record manager's library (--manager, KELBTR or Gestor) and a server (--server or "
-        "KELDB) name two places for the data files: give one (--no-manager for the server)");
+        "a record manager's library (--manager, KELBTR or Gestor) and a server (--server, "
+        "KELDB or Servidor) name two places for the data files: give one (--no-manager for the "
+        "server, --server \"\" for neither)");
+  }
+  if (with_manager && repair_flag) {
+    return Usage(
+        "--repair works on our own files: the installed record manager's files are repaired "
+        "with its own tools");
   }
   if (with_manager) {
     // Loaded before any file is touched: a library that is missing or has no
@@ -598,12 +729,12 @@ int RecutilMain(int argc, char** argv) {
       return Fail(Cp850ToUtf8(where.manager.library), problem);
     }
   }
-  ConfigureRecordManager(with_manager && !manager_copy     ? where.manager
-                         : server.empty() || cmd == "copy" ? where.files
-                                                           : where.server);
+  ConfigureRecordManager(with_manager && !manager_copy ? where.manager
+                         : !on_server || cmd == "copy" ? where.files
+                                                       : where.server);
   // On the server a file is its path under the root: every FILE must lie
   // there (a copy names both engines' files the same way).
-  if (!server.empty() && cmd != "copy" && args.size() > 1) {
+  if (on_server && cmd != "copy" && args.size() > 1) {
     args[1] = AbsolutePath(args[1]);
     if (!UnderRoot(args[1], where.root)) {
       return Fail(args[1],
@@ -648,7 +779,7 @@ int RecutilMain(int argc, char** argv) {
   if (cmd == "save" && n == 2) return Save(args[1], args[2], key);
   if (cmd == "load" && n == 2) return Load(args[1], args[2]);
   if (cmd == "dump" && n == 1) return Dump(args[1], key, hex);
-  if (cmd == "check" && n == 1) return Check(args[1]);
+  if (cmd == "check" && n == 1) return Check(args[1], repair_flag);
   return Usage(("wrong command line for " + cmd).c_str());
 }
 

@@ -11,6 +11,7 @@
 
 #include "gtest/gtest.h"
 #include "recman/file_spec.h"
+#include "tools/recutil/report.h"
 #include "tools/recutil/sequential.h"
 
 namespace kel {
@@ -49,8 +50,11 @@ std::string Read(const std::string& path) {
 }
 
 // Record length 20; key 0 bytes 1-4 unique; key 1 bytes 5-6 with duplicates.
-std::string Dictionary() {
+// `version`: byte 5 of the Create buffer, as dictionaries of the interface's
+// later versions carry it.
+std::string Dictionary(std::uint8_t version = 0) {
   FileSpec file_spec;
+  file_spec.version = version;
   file_spec.record_length = 20;
   file_spec.page_size = 1024;
   KeyDef k0, k1;
@@ -89,6 +93,22 @@ class RecutilTest : public ::testing::Test {
   std::string P(const std::string& name) const { return dir_ + "/" + name; }
   std::string dir_;
 };
+
+// A dictionary written for the installed record manager carries the file
+// version in byte 5: the file is created, and stat shows that version.
+TEST_F(RecutilTest, ADictionaryWithAFileVersionCreatesItsFile) {
+  Write(P("v.xdf"), Dictionary(0x60));
+  Result r = Recutil("create " + P("v.dat") + " " + P("v.xdf"));
+  ASSERT_EQ(r.code, 0) << r.output;
+  r = Recutil("stat " + P("v.dat"));
+  ASSERT_EQ(r.code, 0) << r.output;
+  EXPECT_NE(r.output.find("File version       = 6.0"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("Keys               = 2"), std::string::npos) << r.output;
+  Write(P("w.xdf"), Dictionary(0x95));
+  ASSERT_EQ(Recutil("create " + P("w.dat") + " " + P("w.xdf")).code, 0);
+  r = Recutil("stat " + P("w.dat"));
+  EXPECT_NE(r.output.find("File version       = 9.5"), std::string::npos) << r.output;
+}
 
 TEST_F(RecutilTest, CreateLoadSaveRoundTripEveryByte) {
   const std::vector<std::string> records = {
@@ -445,6 +465,50 @@ TEST_F(RecutilTest, ServerFilesByTheirPathUnderTheRoot) {
             Recutil("stat " + file).output.substr(Recutil("stat " + file).output.find('\n')));
 }
 
+// Pointed at an installation (--root or KELROOT), recutil reads its
+// "Nuri.ini" [Dades] as the program does, so it reaches the very files the
+// program converts; its options override it.
+TEST_F(RecutilTest, AnInstallationsNuriIniSaysWhereItsFilesAre) {
+  const std::string inst = P("inst");
+  std::filesystem::create_directories(inst);
+  const std::string file = inst + "/f.dat";
+  ASSERT_EQ(Recutil("create " + file + " " + P("d.xdf")).code, 0);
+  // A server that cannot be reached (no such socket directory): recutil
+  // goes there, and says so, instead of quietly reading the SQLite file.
+  Write(inst + "/Nuri.ini",
+        "[Usuari]\r\nIdioma=CAT\r\n[Dades]\r\nServidor=host=" + dir_ +
+            "/no-server dbname=kel connect_timeout=2\r\nEsquema=office\r\n");
+  ::unsetenv("KELDB");
+  Result r = Recutil("--root " + inst + " stat " + file);
+  EXPECT_EQ(r.code, 2) << r.output;
+  EXPECT_NE(r.output.find("status 2"), std::string::npos) << r.output;
+  ::setenv("KELROOT", (inst + "/").c_str(), 1);
+  r = Recutil("stat " + file);
+  EXPECT_EQ(r.code, 2) << r.output;
+  // The options win: --server "" is the SQLite files.
+  r = Recutil("--server '' stat " + file);
+  EXPECT_EQ(r.code, 0) << r.output;
+  ::unsetenv("KELROOT");
+  // Without an installation named, the current directory's Nuri.ini is not
+  // read.
+  r = Recutil("stat " + file);
+  EXPECT_EQ(r.code, 0) << r.output;
+
+  const char* pg = std::getenv("KEL_TEST_PG");
+  if (pg == nullptr || *pg == '\0') return;
+  // Servidor and Esquema of Nuri.ini name the server and the schema of a copy.
+  const std::string schema = "recutil_ini_" + std::to_string(::getpid());
+  Write(inst + "/Nuri.ini",
+        "[Dades]\r\nServidor=" + std::string(pg) + "\r\nEsquema=" + schema + "\r\n");
+  r = Recutil("--root " + inst + " copy to-server");
+  ASSERT_EQ(r.code, 0) << r.output;
+  EXPECT_NE(r.output.find("(schema " + schema + ")"), std::string::npos) << r.output;
+  r = Recutil("--root " + inst + " stat " + file);
+  EXPECT_EQ(r.code, 0) << r.output;
+  r = Recutil("--root " + inst + " --schema elsewhere_" + schema + " stat " + file);
+  EXPECT_NE(r.output.find("status 12"), std::string::npos) << r.output;
+}
+
 // A whole installation to the server and back without naming a file: every
 // table of the schema comes back as ROOT/NAME.dat with every byte, in a
 // directory found whatever its letter case or made when missing.
@@ -528,6 +592,36 @@ TEST_F(RecutilTest, AWholeInstallationToTheServerAndBack) {
   EXPECT_EQ(r.code, 0) << r.output;
   EXPECT_NE(r.output.find("3 files, 3 records copied to SQLite files"), std::string::npos)
       << r.output;
+}
+
+}  // namespace
+}  // namespace kel
+
+namespace kel {
+namespace {
+
+// What recutil check says is damaged, from the check's lines.
+TEST(DamageSummaryTest, NamesEachKindOfDamageOnce) {
+  struct Case {
+    const char* report;
+    const char* summary;
+  } cases[] = {
+      {"", ""},
+      {"sqlite: row 2 missing from index kel_key1\nsqlite: row 9 missing from index kel_key1\n",
+       "the index of key 1"},
+      {"sqlite: non-unique entry in index kel_key0\nsqlite: row 3 missing from index kel_key12\n",
+       "the index of key 0, the index of key 12"},
+      {"record 2: key 1 does not match its bytes\nrecord 2: key 0 does not match its bytes\n"
+       "record 7: key 1 does not match its bytes\n",
+       "the keys of 2 records"},
+      {"record 5: key 0 does not match its bytes\n", "the keys of 1 record"},
+      {"record 4: length 12\n", "1 record of the wrong length"},
+      {"sqlite: *** in database main ***\nMultiple uses for byte 3131 of page 5\n"
+       "key 1: count of unique values 16, found 21\ncount of records 200, found 199\n",
+       "pages of the file, the counts"},
+      {"records: not readable\n", "the records (they cannot be read to the end)"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(DamageSummary(c.report), c.summary) << c.report;
 }
 
 }  // namespace

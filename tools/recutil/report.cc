@@ -2,7 +2,10 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <set>
+#include <vector>
 
 #include "recman/file_spec.h"
 #include "recman/recman.h"
@@ -58,7 +61,8 @@ std::string StatReport(const std::string& file_name, const std::string& stat) {
   FileSpec file_spec;
   if (ParseCreateBuffer(stat.data(), stat.size(), &file_spec) != kStatusOk) return "";
   std::string out = "File statistics for " + file_name + "\n\n";
-  out += Line("File version       = %d.%d", kFileVersion >> 4, kFileVersion & 0xF);
+  const int version = ReportedVersion(file_spec);
+  out += Line("File version       = %d.%d", version >> 4, version & 0xF);
   out += Line("Record length      = %u", file_spec.record_length);
   out += Line("Page size          = %u", file_spec.page_size);
   out += Line("Total records      = %u", U32(stat, 6));
@@ -91,6 +95,51 @@ std::string StatReport(const std::string& file_name, const std::string& stat) {
       out += Line("%-4zu %.8s", i, file_spec.acs[i].data() + 1);
     }
   }
+  return out;
+}
+
+std::string DamageSummary(const std::string& report) {
+  std::set<int> indexes;     // keys whose index SQLite finds damaged
+  std::set<std::string> mismatched;  // records whose stored keys differ from their bytes
+  std::size_t bad_length = 0;
+  bool counts = false, pages = false, unreadable = false;
+  std::size_t start = 0;
+  while (start < report.size()) {
+    std::size_t end = report.find('\n', start);
+    if (end == std::string::npos) end = report.size();
+    const std::string line = report.substr(start, end - start);
+    start = end + 1;
+    if (line.empty()) continue;
+    const std::size_t index = line.find("kel_key");
+    if (index != std::string::npos) {
+      indexes.insert(std::atoi(line.c_str() + index + 7));
+    } else if (line.rfind("record ", 0) == 0 && line.find("does not match") != std::string::npos) {
+      mismatched.insert(line.substr(7, line.find(':') - 7));
+    } else if (line.rfind("record ", 0) == 0 && line.find(": length") != std::string::npos) {
+      ++bad_length;
+    } else if (line.find("count of") != std::string::npos || line.rfind("counts:", 0) == 0) {
+      counts = true;
+    } else if (line.rfind("records:", 0) == 0) {
+      unreadable = true;
+    } else {
+      pages = true;  // SQLite's own findings about the file's pages
+    }
+  }
+  std::vector<std::string> parts;
+  for (int k : indexes) parts.push_back("the index of key " + std::to_string(k));
+  if (!mismatched.empty()) {
+    parts.push_back("the keys of " + std::to_string(mismatched.size()) +
+                    (mismatched.size() == 1 ? " record" : " records"));
+  }
+  if (bad_length > 0) {
+    parts.push_back(std::to_string(bad_length) +
+                    (bad_length == 1 ? " record of the wrong length" : " records of the wrong length"));
+  }
+  if (unreadable) parts.push_back("the records (they cannot be read to the end)");
+  if (pages) parts.push_back("pages of the file");
+  if (counts) parts.push_back("the counts");
+  std::string out;
+  for (std::size_t i = 0; i < parts.size(); ++i) out += (i > 0 ? ", " : "") + parts[i];
   return out;
 }
 

@@ -11,6 +11,11 @@ namespace kel {
 // An empty string when the buffer is not a valid specification.
 std::string StatReport(const std::string& file_name, const std::string& stat);
 
+// What a check's report (one problem a line, CheckDataFile) says is
+// damaged, in a few words: "the index of key 1, the keys of 2 records, the
+// counts". Empty for an empty report.
+std::string DamageSummary(const std::string& report);
+
 }  // namespace kel
 
 #endif  // KEL_TOOLS_RECUTIL_REPORT_H_
