@@ -6,6 +6,7 @@
 
 #include "convert/converters.h"
 #include "convert/language_text.h"
+#include "convert/program_texts.h"
 #include "convert/run_messages.h"
 #include "datafile/db_file.h"
 #include "datafile/db_open.h"
@@ -26,9 +27,8 @@ namespace {
 
 // The program's own texts, in Catalan (code page 850); Translate gives the
 // session language's version.
-constexpr char kBanner[] = "TAVIRENO versi\xA2 1.01";
-constexpr char kSubtitle[] = "Localitzaci\xA2 aplicacions KEL";
-constexpr char kInstallationNotice[] = "Instal\xFAlaci\xA2: ";
+// (The banner and the installation line: program_texts.h, shared with the
+// census and the version.)
 constexpr char kLanguageNotice[] = "Idioma que s'aplica: ";
 constexpr char kChangedMessage[] = "S'HA CANVIAT L'IDIOMA PER DEFECTE A ";
 // A file whose records do not all hold the new text, and what to do.
@@ -168,9 +168,9 @@ void RunConversion() {
   const std::int16_t depth_before = Screen().WindowDepth;
   if (automatic) {
     ConsolePrintLine("");
-    ConsolePrintLine(Translate(kBanner));
-    ConsolePrintLine(Translate(kSubtitle));
-    ConsolePrintLine(Translate(kInstallationNotice) + Session().InstallRoot);
+    ConsolePrintLine(Translate(kProgramBanner));
+    ConsolePrintLine(Translate(kProgramSubtitle));
+    ConsolePrintLine(Translate(kProgramInstallationNotice) + Session().InstallRoot);
     ConsolePrintLine(Translate(kLanguageNotice) + language);
     ConsolePrintLine("");
     const std::int16_t row = CursorRow();
