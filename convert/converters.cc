@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 
+#include "convert/run_messages.h"
 #include "datafile/db_file.h"
 #include "datafile/db_open.h"
 #include "datafile/lock_files.h"
@@ -91,10 +92,38 @@ ConverterRun& LastRun() {
   return run;
 }
 
+// Why a file was not converted completely, for the administrator's message:
+// Catalan texts (code page 850), keys of the language text file, with places
+// for their values.
+constexpr char kReasonCommitFailed[] =
+    "s'han desfet reescriptures: una confirmaci\xA2 ha fallat amb l'estat %1";
+constexpr char kReasonStopped[] =
+    "la conversi\xA2 s'ha aturat amb l'estat %1 abans del final del fitxer";
+constexpr char kReasonNotReadBack[] =
+    ", i el fitxer no s'ha pogut tornar a llegir fins al final (estat %1)";
+constexpr char kReasonLockFile[] = "el seu fitxer de bloqueig %1";
+constexpr char kReasonInterrupted[] = "l'execuci\xA2 s'ha interromput";
+constexpr char kReasonKeyShort[] = "la clau 0 ha arribat a %1 dels %2 registres que compta el fitxer";
+constexpr char kReasonPhysical[] =
+    ", i el fitxer no s'ha pogut llegir fins al final en ordre f\xA1sic (estat %1)";
+constexpr char kReasonAdded[] = "; mentrestant altres programes hi han afegit registres";
+constexpr char kReasonNotRewritten[] = "alguns registres no s'han pogut reescriure";
+constexpr char kReasonStatus[] = " (estat %1)";
 // What the reason of a file that looks damaged adds: the way out.
 constexpr char kDamageAdvice[] =
-    ": the file may be damaged; recutil check names the damage and recutil check --repair "
-    "rebuilds its keys";
+    ": pot ser que el fitxer estigui malm\x8As; recutil check diu qu\x8A hi ha de malm\x8As i "
+    "recutil check --repair en ref\x85 les claus";
+// The first problem of the run, when no file is named otherwise.
+constexpr char kProblemKeyShort[] =
+    "la clau 0 de %1 ha arribat a %2 dels %3 registres que compta el fitxer";
+constexpr char kProblemLockFile[] = "%1 no s'ha convertit: el seu fitxer de bloqueig %2";
+constexpr char kProblemNotRewritten[] = "un registre de %1 no s'ha pogut reescriure (estat %2)";
+constexpr char kProblemStopped[] =
+    "la conversi\xA2 de %1 s'ha aturat amb l'estat %2 abans del final del fitxer";
+
+std::string Reason(const char* catalan, std::initializer_list<std::string_view> values = {}) {
+  return TranslatedMessage(catalan, values);
+}
 
 // Counts the records of the open file of `row`, in key-0 order or in
 // physical order, and those whose CurrentText is not the column that
@@ -153,10 +182,9 @@ void CheckEveryRecordReached(const ConverterRow& row, const std::string& languag
   Tally().not_converted += not_converted - run->not_converted;
   run->records = records;
   run->not_converted = not_converted;
-  NoteProblem(std::string("key 0 of ") + row.path + " reached " +
-              std::to_string(run->reached_by_key) + " of the " + std::to_string(in_file) +
-              " records the file counts" +
-              (run->keys_short ? kDamageAdvice : "; other programs added records meanwhile"));
+  NoteProblem(Reason(kProblemKeyShort, {row.path, std::to_string(run->reached_by_key),
+                                         std::to_string(in_file)}) +
+              Reason(run->keys_short ? kDamageAdvice : kReasonAdded));
 }
 
 }  // namespace
@@ -234,8 +262,7 @@ void RunConverter(const ConverterRow& row, const std::string& language) {
     // A file that has a lock is never rewritten without it: another station
     // could be converting or changing it at this very moment.
     run.lock_refused = true;
-    NoteProblem(std::string(row.path) + " was not converted: its lock file " +
-                LockFiles().LastProblem);
+    NoteProblem(Reason(kProblemLockFile, {row.path, LockFiles().LastProblem}));
     (void)CountNotConverted(row, language, &run.records, &run.not_converted);
     Tally().records += run.records;
     Tally().not_converted += run.not_converted;
@@ -274,14 +301,12 @@ void RunConverter(const ConverterRow& row, const std::string& language) {
     if (std::memcmp(area + row.current, area + source, width) != 0) {
       ++Tally().not_converted;
       ++run.not_converted;
-      NoteProblem(std::string("a record of ") + row.path + " could not be rewritten (status " +
-                  std::to_string(update_status) + ")");
+      NoteProblem(Reason(kProblemNotRewritten, {row.path, std::to_string(update_status)}));
     }
     DbStep(row.file_number, 1, &status);
   }
   if (status != kStatusEndOfFile && !run.interrupted) {
-    NoteProblem(std::string("the conversion of ") + row.path + " stopped with status " +
-                std::to_string(status) + " before the end of the file");
+    NoteProblem(Reason(kProblemStopped, {row.path, std::to_string(status)}));
     // Not lost work by itself: a read of a damaged file answers 2 and undoes
     // nothing. A failed commit leaves the file reporting it until it is
     // closed, so the commit below and the driver's Close tell.
@@ -308,12 +333,10 @@ void SettleConverterRun(const std::string& language, bool keep_open) {
     // Count what the file really holds: the rewrites of a failed commit
     // were answered 0 and then undone together, and the records a scan
     // that stopped early never reached are not converted either.
-    const std::string why = run.lost_work_status != kStatusOk
-                                ? "rewrites were undone: a commit failed with status " +
-                                      std::to_string(run.lost_work_status)
-                                : "the conversion stopped with status " +
-                                      std::to_string(run.scan_status) +
-                                      " before the end of the file";
+    const std::string why =
+        run.lost_work_status != kStatusOk
+            ? Reason(kReasonCommitFailed, {std::to_string(run.lost_work_status)})
+            : Reason(kReasonStopped, {std::to_string(run.scan_status)});
     std::int64_t records = 0, not_converted = 0;
     std::int16_t st = kStatusOk;
     DbOpenIfPossible(row.file_number, Session().InstallRoot + row.path, RecordArea(row),
@@ -349,44 +372,42 @@ void SettleConverterRun(const std::string& language, bool keep_open) {
         tally.not_converted += run.records - run.not_converted;
         run.not_converted = run.records;
       }
-      problem.reason = why + ", and the file could not be read back to its end (status " +
-                       std::to_string(st) + ")";
+      problem.reason = why + Reason(kReasonNotReadBack, {std::to_string(st)});
     }
     // An I/O error, in a read or in a commit: the disk, or a file damaged
     // on it; either way the file needs checking before a new run.
     if (run.lost_work_status == kStatusIoError ||
         (run.lost_work_status == kStatusOk && run.scan_status == kStatusIoError)) {
-      problem.reason += kDamageAdvice;
+      problem.reason += Reason(kDamageAdvice);
       problem.damaged = true;
     }
     if (!keep_open) DbClose(row.file_number, &st);
     NoteProblem(row.path + std::string(": ") + problem.reason);
   } else if (run.lock_refused) {
-    problem.reason = "its lock file " + LockFiles().LastProblem;
+    problem.reason = Reason(kReasonLockFile, {LockFiles().LastProblem});
   } else if (run.interrupted) {
-    problem.reason = "the run was interrupted";
+    problem.reason = Reason(kReasonInterrupted);
   } else if (run.reached_by_key >= 0) {
-    problem.reason = "key 0 reached " + std::to_string(run.reached_by_key) + " of the " +
-                     std::to_string(run.counted_by_stat) + " records the file counts";
+    problem.reason = Reason(kReasonKeyShort, {std::to_string(run.reached_by_key),
+                                              std::to_string(run.counted_by_stat)});
     if (run.physical_status != kStatusOk) {
-      problem.reason += ", and the file could not be read to its end in physical order (status " +
-                        std::to_string(run.physical_status) + ")";
+      problem.reason += Reason(kReasonPhysical, {std::to_string(run.physical_status)});
     }
     if (run.keys_short) {
-      problem.reason += kDamageAdvice;
+      problem.reason += Reason(kDamageAdvice);
       problem.damaged = true;
     } else {
       // Key 0 reaches them now: another program added them during the scan.
-      problem.reason += "; other programs added records meanwhile";
+      problem.reason += Reason(kReasonAdded);
     }
   } else if (run.not_converted == 0) {
     return;
   } else {
-    problem.reason = "some records could not be rewritten";
+    problem.reason = Reason(kReasonNotRewritten);
     // An I/O error refusing a rewrite: the record's pages are damaged.
     if (run.failed_update_status == kStatusIoError) {
-      problem.reason += " (status 2)";
-      problem.reason += kDamageAdvice;
+      problem.reason += Reason(kReasonStatus, {"2"});
+      problem.reason += Reason(kDamageAdvice);
       problem.damaged = true;
     }
   }

@@ -369,7 +369,8 @@ TEST_F(ConverterTest, FailuresAreCountedAndTheScanGoesOnOrStops) {
   EXPECT_EQ(std::count(done.begin(), done.end(), true), static_cast<long>(total - 1));
   EXPECT_EQ(Tally().records, static_cast<std::int64_t>(total));
   EXPECT_EQ(Tally().not_converted, 1);
-  EXPECT_EQ(Tally().first_problem, "a record of TAULES\\UVies could not be rewritten (status 84)");
+  EXPECT_EQ(Tally().first_problem,
+            "un registre de TAULES\\UVies no s'ha pogut reescriure (estat 84)");
 
   // The third Get Next fails: the scan ends there, silently on the screen.
   MarkColumns(row);
@@ -380,7 +381,7 @@ TEST_F(ConverterTest, FailuresAreCountedAndTheScanGoesOnOrStops) {
   EXPECT_EQ(std::count(done.begin(), done.end(), true), 3);
   EXPECT_EQ(Tally().not_converted, 0);
   EXPECT_EQ(Tally().first_problem,
-            "the conversion of TAULES\\UVies stopped with status 2 before the end of the file");
+            "la conversi\xA2 de TAULES\\UVies s'ha aturat amb l'estat 2 abans del final del fitxer");
   SetRecordManagerEntry(nullptr);
 }
 

@@ -163,7 +163,7 @@ TEST_F(RunFailureTest, AFailedCommitCountsTheFileWithWhatItReallyHolds) {
   EXPECT_EQ(tally.files[0].path, "TAULES\\UPaisos");
   EXPECT_EQ(tally.files[0].records, records);
   EXPECT_EQ(tally.files[0].not_converted, before);
-  EXPECT_NE(tally.files[0].reason.find("status 18"), std::string::npos) << tally.files[0].reason;
+  EXPECT_NE(tally.files[0].reason.find("confirmaci\xA2n ha fallado con el estado 18"), std::string::npos) << tally.files[0].reason;
   EXPECT_EQ(tally.not_converted, before);
   EXPECT_NE(con().output().find("NO SE HA CONVERTIDO DEL TODO: TAULES\\UPaisos (" +
                                 std::to_string(before) + " de " + std::to_string(records) +
@@ -191,7 +191,7 @@ TEST_F(RunFailureTest, TheMenuFileIsCountedAgainAndStaysOpen) {
   ASSERT_FALSE(Tally().files.empty());
   EXPECT_EQ(Tally().files[0].path, "menu");
   EXPECT_EQ(Tally().files[0].not_converted, before);
-  EXPECT_NE(Tally().files[0].reason.find("status 2"), std::string::npos);
+  EXPECT_NE(Tally().files[0].reason.find("estado 2"), std::string::npos);
   EXPECT_GE(DbSlot(kMenuFileNumber), 1) << "open again for the rest of the run";
 }
 
@@ -211,7 +211,7 @@ TEST_F(RunFailureTest, AScanStoppedEarlyCountsTheRecordsItNeverReached) {
   EXPECT_EQ(Tally().files[0].records,
             static_cast<long>(ReadRecords(DataPath("TAULES\\UVies")).size()));
   EXPECT_EQ(Tally().files[0].reason,
-            "the conversion stopped with status 85 before the end of the file");
+            "la conversi\xA2n se ha detenido con el estado 85 antes del final del fichero");
   EXPECT_EQ(Tally().not_converted, missing);
 }
 
@@ -237,9 +237,10 @@ TEST_F(RunFailureTest, AScanThatEndsBeforeTheLastRecordNamesTheFileAsDamaged) {
   EXPECT_EQ(f.records, records);
   EXPECT_EQ(f.not_converted, missing);
   EXPECT_TRUE(f.damaged);
-  EXPECT_EQ(f.reason, "key 0 reached 3 of the " + std::to_string(records) +
-                          " records the file counts: the file may be damaged; recutil check "
-                          "names the damage and recutil check --repair rebuilds its keys");
+  EXPECT_EQ(f.reason, "la clave 0 ha llegado a 3 de los " + std::to_string(records) +
+                          " registros que cuenta el fichero: puede que el fichero est\x82 "
+                          "da\xA4" "ado; recutil check dice qu\x82 est\xA0 da\xA4" "ado y recutil "
+                          "check --repair rehace sus claves");
   EXPECT_EQ(Tally().not_converted, missing);
   const std::string out = con().output();
   EXPECT_NE(out.find("NO SE HA CONVERTIDO DEL TODO: TAULES\\UVies (" + std::to_string(missing) +
@@ -275,7 +276,7 @@ TEST_F(RunFailureTest, ARecordAddedDuringTheScanIsCountedWithoutCallingTheFileDa
   EXPECT_EQ(f.records, records);
   EXPECT_EQ(f.not_converted, 1);
   EXPECT_FALSE(f.damaged);
-  EXPECT_NE(f.reason.find("other programs added records meanwhile"), std::string::npos)
+  EXPECT_NE(f.reason.find("mientras tanto otros programas han a\xA4" "adido registros"), std::string::npos)
       << f.reason;
   EXPECT_NE(con().output().find("UNA NUEVA EJECUCI"), std::string::npos) << con().output();
 }
@@ -294,8 +295,8 @@ TEST_F(RunFailureTest, AScanStoppedBy2NamesTheFileAsDamagedNotAsAFailedCommit) {
   const ConversionTally::FileProblem& f = Tally().files[0];
   EXPECT_EQ(f.not_converted, missing);
   EXPECT_TRUE(f.damaged);
-  EXPECT_EQ(f.reason.find("commit"), std::string::npos) << f.reason;
-  EXPECT_NE(f.reason.find("stopped with status 2"), std::string::npos) << f.reason;
+  EXPECT_EQ(f.reason.find("confirmaci"), std::string::npos) << f.reason;
+  EXPECT_NE(f.reason.find("se ha detenido con el estado 2"), std::string::npos) << f.reason;
   EXPECT_NE(f.reason.find("recutil check"), std::string::npos) << f.reason;
 }
 
@@ -401,7 +402,7 @@ TEST_F(RunFailureTest, ATerminationSignalStopsAtARecordBoundaryAndReleasesTheLoc
   EXPECT_EQ(FileBytes(Native("Nuri.ini")), nuri) << "nothing recorded";
   ASSERT_FALSE(Tally().files.empty());
   EXPECT_EQ(Tally().files.back().path, hconcept.path);
-  EXPECT_EQ(Tally().files.back().reason, "the run was interrupted");
+  EXPECT_EQ(Tally().files.back().reason, "la ejecuci\xA2n se ha interrumpido");
 }
 
 }  // namespace

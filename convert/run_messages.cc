@@ -33,13 +33,17 @@ constexpr char kIncompleteFile[] = "%1: %2 de %3 registres no tenen el text nou 
 constexpr char kCloseFailed[] = "el tancament dels fitxers de dades ha fallat amb l'estat %1";
 constexpr char kNotRecorded[] = "no s'ha pogut desar l'idioma a %1 (error %2).";
 
-// A stop before anything changed must leave the installation as it was: a
-// missing language file is not created for these.
 std::string Translated(const char* catalan, std::initializer_list<std::string_view> values) {
-  return FillPlaceholders(TranslateWithoutCreating(catalan), values);
+  return TranslatedMessage(catalan, values);
 }
 
 }  // namespace
+
+// A stop before anything changed must leave the installation as it was: a
+// missing language file is not created for these.
+std::string TranslatedMessage(const char* catalan, std::initializer_list<std::string_view> values) {
+  return FillPlaceholders(TranslateWithoutCreating(catalan), values);
+}
 
 std::string FillPlaceholders(std::string_view text,
                              std::initializer_list<std::string_view> values) {

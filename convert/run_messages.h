@@ -30,6 +30,11 @@ namespace kel {
 // "%" followed by anything else stays.
 std::string FillPlaceholders(std::string_view text, std::initializer_list<std::string_view> values);
 
+// The session language's version of the Catalan text `catalan` (the language
+// text file is read but never created), with its places filled: the words
+// of these messages, and of the reasons the converters give for a file.
+std::string TranslatedMessage(const char* catalan, std::initializer_list<std::string_view> values);
+
 // An unattended run on a terminal that cannot show the screen: `why` (the
 // terminal's own words) and that the run goes on with plain output.
 std::string PlainOutputNotice(std::string_view why);
