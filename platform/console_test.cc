@@ -257,7 +257,7 @@ TEST(CursesConsoleTest, RefusesWithoutATerminal) {
   if (::isatty(0) == 1 && ::isatty(1) == 1) GTEST_SKIP() << "running on a terminal";
   ConsoleStatus status = ConsoleStatus::kOk;
   std::string message;
-  EXPECT_EQ(OpenCursesConsole(&status, &message), nullptr);
+  EXPECT_EQ(OpenTerminalConsole(&status, &message), nullptr);
   EXPECT_EQ(status, ConsoleStatus::kNotATerminal);
   EXPECT_NE(message.find("terminal"), std::string::npos);
   EXPECT_EQ(DetectConsoleKind(), ConsoleKind::kPlain);
