@@ -1,6 +1,6 @@
 // The Windows console: the program's own platform. The console's model is
-// the program's: cells of a code page 850 character and a text-screen
-// attribute, written with WriteConsoleOutputA; key events with their scan
+// the program's: cells of a character and a text-screen attribute, written
+// with WriteConsoleOutput; key events with their scan
 // code and control-key state (win32_keys.h turns them into the program's
 // events); mouse events; a cursor with a height in percent.
 //
@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/console.h"
+#include "platform/console_text.h"
 #include "platform/win32_internal.h"
 #include "platform/win32_keys.h"
 
@@ -35,7 +36,7 @@ class Win32Console : public Console {
  public:
   Win32Console() : shadow_(static_cast<std::size_t>(kScreenRows) * kScreenCols) {
     for (CHAR_INFO& c : shadow_) {
-      c.Char.AsciiChar = ' ';
+      c.Char.UnicodeChar = L' ';
       c.Attributes = 0x07;
     }
   }
@@ -204,9 +205,14 @@ void Win32Console::DrawCells(int row, int col, const Cell* cells, int count) {
     const int c = col + i;
     if (c < 1 || c > kScreenCols) continue;
     CHAR_INFO& ci = shadow_[static_cast<std::size_t>(row - 1) * kScreenCols + (c - 1)];
+    // Each byte as the text screen shows it: the bytes below 0x20 are
+    // glyphs too (the selector's triangles are 0x10 and 0x11). Written as
+    // code page 850 bytes, the console would take those for control
+    // characters and show nothing (wine does; so do consoles with TrueType
+    // fonts), so the cell carries the glyph's Unicode character.
+    ci.Char.UnicodeChar = static_cast<WCHAR>(CellGlyph(cells[i].ch));
     // The console's attribute bits are the text screen's: blue 1, green 2,
     // red 4, bright 8, and the same four for the background.
-    ci.Char.AsciiChar = static_cast<CHAR>(cells[i].ch);
     ci.Attributes = cells[i].attr;
     changed = true;
   }
@@ -233,7 +239,7 @@ void Win32Console::Flush() {
     rect.Top = static_cast<SHORT>(top_ + dirty_first_ - 1);
     rect.Right = static_cast<SHORT>(left_ + kScreenCols - 1);
     rect.Bottom = static_cast<SHORT>(top_ + dirty_last_ - 1);
-    (void)::WriteConsoleOutputA(out_,
+    (void)::WriteConsoleOutputW(out_,
                                 &shadow_[static_cast<std::size_t>(dirty_first_ - 1) * kScreenCols],
                                 size, from, &rect);
     dirty_first_ = kScreenRows + 1;
