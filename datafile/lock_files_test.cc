@@ -5,6 +5,7 @@
 #include "platform/signals.h"
 #include "screen/screen_buffer.h"
 #include "util/fixed_text.h"
+#include "tests/support/test_dir.h"
 
 namespace kel::testing {
 namespace {
@@ -226,8 +227,8 @@ TEST_F(LockFilesTest, TheEscapeModeLetsTheOperatorGiveUp) {
 // Two stations of one installation: B waits, with the notice shown once,
 // until A lets the file go.
 TEST_F(LockFilesTest, AWholeFileLockExcludesAnotherStationUntilItIsReleased) {
-  char other_temp[] = "/tmp/kel-station-XXXXXX";
-  ASSERT_NE(::mkdtemp(other_temp), nullptr);
+  const std::string other_temp = MakeTestDirectory("kel-station");
+  ASSERT_FALSE(other_temp.empty());
   Peer station_a([&](Peer& p) {
     Session().TempDir = std::string(other_temp) + "\\";
     ResetLockFiles();

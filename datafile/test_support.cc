@@ -12,6 +12,7 @@
 #include "datafile/lock_files.h"
 #include "recman/recman.h"
 #include "util/save_stack.h"
+#include "tests/support/test_dir.h"
 
 namespace kel::testing {
 namespace {
@@ -168,8 +169,8 @@ std::vector<int>& ExitCodes() {
 
 void DataFileTest::SetUp() {
   ScreenTest::SetUp();
-  char templ[] = "/tmp/kel-data-XXXXXX";
-  ASSERT_NE(::mkdtemp(templ), nullptr);
+  const std::string templ = MakeTestDirectory("kel-data");
+  ASSERT_FALSE(templ.empty());
   install_ = templ;
   root_ = install_ + "\\";
   Session().InstallRoot = root_;

@@ -27,14 +27,15 @@
 #include "screen/screen_buffer.h"
 #include "screen/window_stack_file.h"
 #include "util/session_context.h"
+#include "tests/support/test_dir.h"
 
 namespace kel {
 
 class ScreenTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char templ[] = "/tmp/kel-screen-XXXXXX";
-    ASSERT_NE(::mkdtemp(templ), nullptr);
+    const std::string templ = MakeTestDirectory("kel-screen");
+    ASSERT_FALSE(templ.empty());
     dir_ = templ;
     ResetSession();
     Session().TempDir = dir_ + "\\";

@@ -8,6 +8,7 @@
 
 #include "gtest/gtest.h"
 #include "platform/system.h"
+#include "tests/support/test_dir.h"
 
 namespace kel {
 namespace {
@@ -121,8 +122,8 @@ TEST(FieldReaderTest, OverlongFieldIsCutAndReportedForItselfOnly) {
 }
 
 TEST(FieldReaderTest, FileLargerThanTheWindowReadsWholeAndSeeksBack) {
-  char templ[] = "/tmp/kel-fields-XXXXXX";
-  ASSERT_NE(::mkdtemp(templ), nullptr);
+  const std::string templ = MakeTestDirectory("kel-fields");
+  ASSERT_FALSE(templ.empty());
   const std::string path = std::string(templ) + "/big.txt";
   std::string bytes;
   for (int i = 0; i < 20000; ++i) bytes += "\"field " + std::to_string(i) + "\",";

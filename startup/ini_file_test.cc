@@ -16,6 +16,7 @@
 #include "platform/file_lock.h"
 #include "platform/system.h"
 #include "startup/ini_text.h"
+#include "tests/support/test_dir.h"
 
 namespace kel {
 namespace {
@@ -26,8 +27,8 @@ const std::string kCat = "[Usuari]\r\nIdioma=CAT\r\n";
 class IniFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char templ[] = "/tmp/kel-ini-XXXXXX";
-    ASSERT_NE(::mkdtemp(templ), nullptr);
+    const std::string templ = MakeTestDirectory("kel-ini");
+    ASSERT_FALSE(templ.empty());
     dir_ = templ;
   }
   void TearDown() override { fs::remove_all(dir_); }

@@ -14,6 +14,7 @@
 #include "recman/recman.h"
 #include "tools/recutil/data_file.h"
 #include "tools/recutil/installation.h"
+#include "tests/support/test_dir.h"
 
 namespace kel {
 namespace {
@@ -65,8 +66,8 @@ std::string Record(int n) {
 class CopyTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char templ[] = "/tmp/kel-copy-XXXXXX";
-    ASSERT_NE(::mkdtemp(templ), nullptr);
+    const std::string templ = MakeTestDirectory("kel-copy");
+    ASSERT_FALSE(templ.empty());
     dir_ = templ;
     src_ = dir_ + "/SRC.dat";
     dst_ = dir_ + "/dst.dat";
@@ -189,8 +190,8 @@ TEST_F(CopyTest, MissingSourceCreatesNothing) {
 }
 
 TEST(InstallationTest, DataFilesUnderTheRoot) {
-  char templ[] = "/tmp/kel-inst-XXXXXX";
-  ASSERT_NE(::mkdtemp(templ), nullptr);
+  const std::string templ = MakeTestDirectory("kel-inst");
+  ASSERT_FALSE(templ.empty());
   const std::string root = RootFolder(templ);
   ASSERT_EQ(root.back(), '/');
   fs::create_directories(root + "TAULES");
