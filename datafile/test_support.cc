@@ -1,9 +1,5 @@
 #include "datafile/test_support.h"
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -11,8 +7,8 @@
 #include "datafile/db_open.h"
 #include "datafile/lock_files.h"
 #include "recman/recman.h"
-#include "util/save_stack.h"
 #include "tests/support/test_dir.h"
+#include "util/save_stack.h"
 
 namespace kel::testing {
 namespace {
@@ -122,44 +118,6 @@ std::int16_t RawOpen::Call(std::int16_t op, std::string* data, const std::string
   const std::int16_t st = BTRCALL(op, block_, data->data(), &len, buffer, 255, 0);
   data->resize(len);
   return st;
-}
-
-Peer::Peer(std::function<void(Peer&)> body) {
-  int to[2], from[2];
-  if (::pipe(to) != 0 || ::pipe(from) != 0) return;
-  pid_ = ::fork();
-  if (pid_ < 0) return;
-  const bool child = pid_ == 0;
-  ::close(child ? to[1] : to[0]);
-  ::close(child ? from[0] : from[1]);
-  in_ = child ? to[0] : from[0];
-  out_ = child ? from[1] : to[1];
-  if (child) {
-    body(*this);
-    ::_exit(0);
-  }
-}
-
-Peer::~Peer() {
-  if (pid_ > 0) {
-    ::kill(pid_, SIGKILL);
-    int status;
-    ::waitpid(pid_, &status, 0);
-  }
-  ::close(out_);
-  ::close(in_);
-}
-
-void Peer::Send(const std::string& line) {
-  const std::string l = line + "\n";
-  (void)!::write(out_, l.data(), l.size());
-}
-
-std::string Peer::Receive() {
-  std::string line;
-  char c;
-  while (::read(in_, &c, 1) == 1 && c != '\n') line.push_back(c);
-  return line;
 }
 
 std::vector<int>& ExitCodes() {

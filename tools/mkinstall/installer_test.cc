@@ -1,7 +1,5 @@
 #include "tools/mkinstall/installer.h"
 
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -17,6 +15,7 @@
 #include "tools/mkinstall/sample_data.h"
 #include "tools/mkinstall/sample_sources.h"
 #include "tools/mkinstall/scale.h"
+#include "tests/support/exit_status.h"
 #include "tools/mkinstall/text_files.h"
 
 namespace kel {
@@ -204,7 +203,7 @@ class Command : public Installation {
     int status = std::system((program + " " + arguments + " >" + out.string() + " 2>&1").c_str());
     *output = ReadFile(out);
     fs::remove(out);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return ExitCodeOfSystem(status);
   }
 };
 
