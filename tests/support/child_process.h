@@ -14,6 +14,7 @@
 #define KEL_TESTS_SUPPORT_CHILD_PROCESS_H_
 
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -23,6 +24,10 @@
 #include "platform/system.h"
 
 namespace kel {
+
+// The folder the test program started in, taken before any test changes
+// the current directory: the program's own name may be relative to it.
+inline const std::filesystem::path kTestStartFolder = std::filesystem::current_path();
 
 // The value of "--NAME=VALUE" on this process's command line; "" when
 // absent.
@@ -42,7 +47,8 @@ inline bool IsChildTest() { return TestArgument("kel-child") == "1"; }
 // double quote and no final backslash), waits for it and returns its exit
 // code; -1 when it could not be started.
 inline int RunChildTest(std::string_view test, const std::vector<std::string>& arguments) {
-  std::string program = ::testing::internal::GetArgvs()[0];
+  const std::string program =
+      (kTestStartFolder / ::testing::internal::GetArgvs()[0]).lexically_normal().string();
   std::string line = "\"" + program + "\" --gtest_filter=" + std::string(test) + " --kel-child=1";
   for (const std::string& a : arguments) line += " \"" + a + "\"";
   return RunCommandLine(line);

@@ -2,7 +2,6 @@
 // server, with the destination's engine chosen by its configuration.
 #include "tools/recutil/copy.h"
 
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
