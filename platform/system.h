@@ -46,6 +46,14 @@ std::string MapPath(std::string_view system_path);
 // file would be reached).
 bool SystemPathOf(const std::string& native_path, std::string* system_path);
 
+// A text that names the file itself, whatever spelling of its path is
+// given: two native paths of one file give the same text. POSIX: the
+// canonical path (links and "." resolved). Windows: the final path the
+// system gives for the open file, in capitals (the file system ignores
+// letter case). The path itself when the file cannot be asked (it does not
+// exist yet).
+std::string FileIdentity(const std::string& native_path);
+
 // The native path of the current directory, and changing it. false on failure.
 std::string CurrentDirectory();
 bool ChangeDirectory(std::string_view system_path);

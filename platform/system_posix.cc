@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -179,6 +180,12 @@ std::string MapPath(std::string_view system_path) {
 bool SystemPathOf(const std::string& native_path, std::string* system_path) {
   *system_path = Utf8ToCp850(native_path);
   return Cp850ToUtf8(*system_path) == native_path;
+}
+
+std::string FileIdentity(const std::string& native_path) {
+  std::error_code ec;
+  std::string identity = std::filesystem::canonical(native_path, ec).string();
+  return ec ? native_path : identity;
 }
 
 std::string CurrentDirectory() {

@@ -120,6 +120,25 @@ bool SystemPathOf(const std::string& native_path, std::string* system_path) {
   return SystemFromWide(WideFromUtf8(native_path), system_path);
 }
 
+std::string FileIdentity(const std::string& native_path) {
+  const std::wstring wide = WideFromUtf8(native_path);
+  std::wstring path;
+  HANDLE h = ::CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    const DWORD n = ::GetFinalPathNameByHandleW(h, nullptr, 0, FILE_NAME_NORMALIZED);
+    if (n > 0) {
+      path.assign(n, L'\0');
+      const DWORD got = ::GetFinalPathNameByHandleW(h, path.data(), n, FILE_NAME_NORMALIZED);
+      path.resize(got < n ? got : 0);
+    }
+    ::CloseHandle(h);
+  }
+  if (path.empty()) return native_path;
+  ::CharUpperBuffW(path.data(), static_cast<DWORD>(path.size()));
+  return Utf8FromWide(path);
+}
+
 std::string CurrentDirectory() {
   const DWORD n = ::GetCurrentDirectoryW(0, nullptr);
   if (n == 0) return "";

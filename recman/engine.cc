@@ -266,8 +266,7 @@ std::int16_t OpenOp(Engine& e, void* block, CallArgs& a, std::uint8_t key_length
     if (std::int16_t st = locks->Open(native); st != kStatusOk) return st;
     if (std::int16_t st = locks->LockOpen(mode == kOpenExclusive); st != kStatusOk) return st;
     cursor->locks = std::move(locks);
-    identity = std::filesystem::canonical(native, ec).string();
-    if (ec) identity = native;
+    identity = FileIdentity(native);
   }
   SharedFile* file = nullptr;
   for (auto& f : e.files) {

@@ -29,7 +29,7 @@ class DataServerTest : public ::testing::Test {
     ResetSession();
     fs::remove_all(dir_);
   }
-  void WriteNuri(const std::string& text) { std::ofstream(root_ + "Nuri.ini") << text; }
+  void WriteNuri(const std::string& text) { std::ofstream(root_ + "Nuri.ini", std::ios::binary) << text; }
 
   std::string dir_, root_;
   FakeEnv env_;
