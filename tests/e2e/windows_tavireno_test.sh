@@ -149,12 +149,14 @@ e2e_expect_eq "Esc: configuration and data untouched" \
 set_language "$TERMINI" GLG
 KELROOT=$KELROOT KELTMP=$KELTMP "$WINE_RUN" "$BIN" /AUTO >"$E2E_DIR/auto.out" 2>"$E2E_DIR/auto.err"
 e2e_expect_eq "/AUTO redirected: exit code 0" "$?" 0
-if grep -aq $'^TAVIRENO vers\xa2m 1.01\r$' "$E2E_DIR/auto.out" ||
-  grep -aq $'^TAVIRENO vers' "$E2E_DIR/auto.out"; then
-  e2e_pass "/AUTO banner"
+if [[ $(head -c 2 "$E2E_DIR/auto.out" | od -An -tx1 | tr -d ' \n') == 0d0a ]] &&
+  grep -aq $'^TAVIRENO versom 1.01\r$' "$E2E_DIR/auto.out"; then
+  e2e_pass "/AUTO banner in GLG after an empty line"
 else
   e2e_fail "/AUTO banner: $(od -c "$E2E_DIR/auto.out" | head -5)"
 fi
+grep -aqF "$KELROOT"$'\r' "$E2E_DIR/auto.out" && e2e_pass "/AUTO names the installation" ||
+  e2e_fail "/AUTO names the installation"
 grep -aq $'^Idioma que se aplica: GLG\r$' "$E2E_DIR/auto.out" &&
   e2e_pass "/AUTO output: the language, a line ended by CR LF" ||
   e2e_fail "/AUTO output: $(od -c "$E2E_DIR/auto.out" | head -12)"
