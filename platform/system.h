@@ -133,6 +133,8 @@ class File {
 
  private:
   friend FileResult OpenFile(std::string_view, FileAccess, FileShare, File*);
+  // Windows: the write of Append, at the end of the file.
+  bool AppendAtEnd(std::string_view bytes);
   std::intptr_t handle_ = -1;  // -1: closed
   bool append_ = false;        // opened with kAppend
 };

@@ -109,6 +109,9 @@ OVERLAPPED At(std::int64_t offset) {
 // The most one ReadFile or WriteFile call moves.
 constexpr std::size_t kChunk = 1u << 30;
 
+// The byte whose lock makes an append one step (File::Append).
+constexpr std::int64_t kAppendLockOffset = 0x7FFFFFFF00000000LL;
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -265,17 +268,37 @@ bool File::WriteAt(std::int64_t offset, const void* data, std::size_t n) {
 
 bool File::Append(std::string_view bytes) {
   if (handle_ == -1) return false;
+  // Appends of several processes to one file (the operation log) must
+  // never land on each other. A handle opened for appending has append
+  // access but no write access, so the system puts each write at the end;
+  // the exclusive lock of one byte far beyond any data makes finding the
+  // end and writing one step also where that is not atomic (a network
+  // share; wine, which finds the end first and writes after).
+  OVERLAPPED lock_at = At(kAppendLockOffset);
+  const bool locked = append_ && ::LockFileEx(AsHandle(handle_), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0,
+                                              &lock_at) != FALSE;
+  const bool ok = AppendAtEnd(bytes);
+  if (locked) {
+    lock_at = At(kAppendLockOffset);
+    ::UnlockFileEx(AsHandle(handle_), 0, 1, 0, &lock_at);
+  }
+  return ok;
+}
+
+bool File::AppendAtEnd(std::string_view bytes) {
   std::size_t done = 0;
   while (done < bytes.size()) {
     const std::size_t left = bytes.size() - done;
     const DWORD want = static_cast<DWORD>(left < kChunk ? left : kChunk);
-    // Offset 0xFFFFFFFF:0xFFFFFFFF writes at the end of the file, in one
-    // step with finding it.
+    // A handle opened for appending writes at the end by itself; any other
+    // is told to (offset 0xFFFFFFFF:0xFFFFFFFF).
     OVERLAPPED at = {};
     at.Offset = 0xFFFFFFFFu;
     at.OffsetHigh = 0xFFFFFFFFu;
     DWORD put = 0;
-    if (::WriteFile(AsHandle(handle_), bytes.data() + done, want, &put, &at) == FALSE || put == 0) {
+    if (::WriteFile(AsHandle(handle_), bytes.data() + done, want, &put, append_ ? nullptr : &at) ==
+            FALSE ||
+        put == 0) {
       return false;
     }
     done += put;
@@ -311,6 +334,10 @@ FileResult OpenFile(std::string_view system_path, FileAccess access, FileShare s
       disposition = CREATE_ALWAYS;
       break;
     case FileAccess::kAppend:
+      // Append access without write access: the system puts every write at
+      // the end of the file in one step, so lines that several programs
+      // append at once (the operation log) are never written over.
+      desired = GENERIC_READ | FILE_APPEND_DATA;
       disposition = OPEN_ALWAYS;
       break;
   }

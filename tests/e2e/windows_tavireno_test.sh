@@ -173,6 +173,39 @@ KELROOT=$KELROOT KELTMP=$KELTMP "$WINE_RUN" "$BIN" /auto /taules >/dev/null 2>&1
 e2e_expect_eq "/AUTO /TAULES: exit code 0" "$?" 0
 expect_check "/AUTO /TAULES: tables in Aranese, data files as they were" OCI --data GLG
 
+# --- Two stations converting one installation at once -----------------------------
+TWO=$E2E_DIR/two
+"$WINE_RUN" "$MKINSTALL" "$(winpath "$TWO")" --records 1500 >/dev/null 2>&1
+cp -a "$TWO/TERM01" "$TWO/TERM02"
+sed -i 's/TERM01\r$/TERM02\r/' "$TWO/TERM02/Sessio.ini"
+# Stations that have run before, with identities of their own (two first
+# runs in the same hundredth of a second would draw the same one).
+printf '\x11\x00\x00\x00%-15s' STATION1 >"$TWO/TERM01/LOCKS.TMP"
+printf '\x22\x00\x00\x00%-15s' STATION2 >"$TWO/TERM02/LOCKS.TMP"
+for t in TERM01 TERM02; do set_language "$TWO/$t/NuriTerm.ini" SPA; done
+cp -a "$TWO" "$E2E_DIR/two-original"
+KELROOT="$(winpath "$TWO")\\" KELTMP="$(winpath "$TWO")\\TERM01" \
+  "$WINE_RUN" "$BIN" /AUTO </dev/null >"$E2E_DIR/two1.out" 2>&1 &
+p1=$!
+KELROOT="$(winpath "$TWO")\\" KELTMP="$(winpath "$TWO")\\TERM02" \
+  "$WINE_RUN" "$BIN" /AUTO </dev/null >"$E2E_DIR/two2.out" 2>&1 &
+p2=$!
+wait "$p1"
+rc1=$?
+wait "$p2"
+rc2=$?
+e2e_expect_eq "two stations at once: station 1 ends with 0" "$rc1" 0
+e2e_expect_eq "two stations at once: station 2 ends with 0" "$rc2" 0
+if "$WINE_RUN" "$CHECK" "Z:$TWO/" SPA --original "Z:$E2E_DIR/two-original/" >"$E2E_DIR/two.check" 2>&1; then
+  e2e_pass "two stations at once: every record whole and in Spanish"
+else
+  e2e_fail "two stations at once"
+  cat "$E2E_DIR/two.check"
+fi
+total=$(awk '{n += $4} END {print n}' "$E2E_DIR/two.check")
+e2e_expect_eq "two stations at once: every record rewritten by both" \
+  "$(wc -l <"$TWO/db.log")" $((2 * total))
+
 # --- An installation written on Linux, converted on Windows, read on Linux ------
 if [[ -n $LINUX_BIN && -x $LINUX_BIN/mkinstall && -x $LINUX_BIN/conversion_check ]]; then
   LROOT=$E2E_DIR/linux
