@@ -189,6 +189,12 @@ std::unique_ptr<Console> OpenTerminalConsole(ConsoleStatus* status, std::string*
 // goes to `out_fd` and also to `err_fd` unless both are the same file.
 std::unique_ptr<Console> OpenPlainConsole(int out_fd = 1, int err_fd = 2);
 
+// A code page 850 text as the standard streams carry it (a message to
+// standard error once the screen is given back): UTF-8 on POSIX, where
+// terminals speak it; on Windows the bytes as they are, in the console's
+// own code page.
+std::string StandardStreamText(std::string_view cp850);
+
 }  // namespace kel
 
 #endif  // KEL_PLATFORM_CONSOLE_H_

@@ -8,12 +8,15 @@
 #include "platform/console.h"
 #include "platform/console_plain_io.h"
 #include "platform/console_text.h"
+#include "util/cp850.h"
 
 namespace kel {
 
 void PreparePlainOutput() { ::signal(SIGPIPE, SIG_IGN); }
 
 std::string PlainOutputLine(std::string_view cp850) { return PlainTextLine(cp850) + "\n"; }
+
+std::string StandardStreamText(std::string_view cp850) { return Cp850ToUtf8(cp850); }
 
 void WritePlainOutput(int fd, std::string_view bytes) {
   std::size_t done = 0;

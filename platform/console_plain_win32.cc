@@ -28,6 +28,8 @@ void PreparePlainOutput() {}
 
 std::string PlainOutputLine(std::string_view cp850) { return PlainCp850Line(cp850) + "\r\n"; }
 
+std::string StandardStreamText(std::string_view cp850) { return std::string(cp850); }
+
 void WritePlainOutput(int fd, std::string_view bytes) {
   HANDLE h = HandleOf(fd);
   if (h == nullptr || h == INVALID_HANDLE_VALUE) return;

@@ -50,7 +50,7 @@ std::string CommandLineOf(int argc, char** argv) {
 // message stays readable after the program has gone.
 int Stop(int code, const std::string& cp850_message) {
   UseMemoryConsole();
-  std::fprintf(stderr, "tavireno: %s\n", Cp850ToUtf8(cp850_message).c_str());
+  std::fprintf(stderr, "tavireno: %s\n", StandardStreamText(cp850_message).c_str());
   return code;
 }
 
