@@ -8,6 +8,11 @@
 // thread with the process. Windows allows about 5 seconds for that (more
 // at shut-down); the conversion stops at the next record, well within it.
 //
+// While the console backend reads keys, Ctrl+C is a key (copy) and reaches
+// no handler on Windows; where it still arrives as an event (the program
+// with plain output in a console; wine in a Unix terminal, whose terminal
+// turns it into a signal) it ends the run like Ctrl+Break.
+//
 // The numbers are the POSIX signals the same events are there (Ctrl+C and
 // Ctrl+Break SIGINT, the closed terminal SIGHUP, log-off and shut-down
 // SIGTERM), so the exit codes are the same on both systems: 130, 129, 143.
@@ -24,6 +29,7 @@ constexpr int kSigInt = 2;
 constexpr int kSigTerm = 15;
 
 std::atomic<int> g_signal{0};
+std::atomic<DWORD> g_event{CTRL_BREAK_EVENT};  // which one gave kSigInt
 
 BOOL WINAPI NoteControlEvent(DWORD event) {
   int signal_number = 0;
@@ -45,7 +51,7 @@ BOOL WINAPI NoteControlEvent(DWORD event) {
   // Only the first one counts: a second Ctrl+Break must not change the
   // exit code.
   int none = 0;
-  g_signal.compare_exchange_strong(none, signal_number);
+  if (g_signal.compare_exchange_strong(none, signal_number)) g_event.store(event);
   ::SetEvent(TerminationWakeEvent());
   if (signal_number == kSigInt) return TRUE;
   for (;;) ::Sleep(INFINITE);  // the main thread's exit ends the process
@@ -68,7 +74,7 @@ int TerminationSignal() { return g_signal.load(); }
 const char* TerminationSignalName(int signal_number) {
   switch (signal_number) {
     case kSigInt:
-      return "Ctrl+Break";
+      return g_event.load() == CTRL_C_EVENT ? "Ctrl+C" : "Ctrl+Break";
     case kSigHup:
       return "the console window being closed";
     case kSigTerm:

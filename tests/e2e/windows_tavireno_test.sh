@@ -173,6 +173,36 @@ KELROOT=$KELROOT KELTMP=$KELTMP "$WINE_RUN" "$BIN" /auto /taules >/dev/null 2>&1
 e2e_expect_eq "/AUTO /TAULES: exit code 0" "$?" 0
 expect_check "/AUTO /TAULES: tables in Aranese, data files as they were" OCI --data GLG
 
+# --- A console control event during a conversion: the run ends in order -----------
+# tmux cannot send Ctrl+Break; under wine, Ctrl+C typed in a Unix terminal
+# arrives as the console's Ctrl+C event even while the program reads keys
+# (on Windows it is then a key), and ends the run the same way.
+STOP=$E2E_DIR/stop
+"$WINE_RUN" "$MKINSTALL" "$(winpath "$STOP")" --records 6000 >/dev/null 2>&1
+cp -a "$STOP" "$E2E_DIR/stop-original"
+set_language "$STOP/TERM01/NuriTerm.ini" SPA
+stop_nuri=$(md5sum <"$STOP/Nuri.ini")
+e2e_run stop 80 25 tmux-256color "$RUN /AUTO" "KELROOT=$(winpath "$STOP")\\" \
+  "KELTMP=$(winpath "$STOP")\\TERM01"
+if e2e_wait_for stop "Idioma que se aplica: SPA" 60000 >/dev/null; then
+  sleep 0.5
+  e2e_send stop C-c
+  e2e_expect_eq "Ctrl+C during /AUTO: exit code 130" "$(e2e_exit_status stop "$SLOW")" 130
+  e2e_wait_for_joined stop "stopped by Ctrl+C" >/dev/null && e2e_pass "the run says why it stopped" ||
+    e2e_fail "the run says why it stopped"
+  if "$WINE_RUN" "$CHECK" "Z:$STOP/" SPA --partial --original "Z:$E2E_DIR/stop-original/" \
+    >"$E2E_DIR/stop.check" 2>&1; then
+    e2e_pass "stopped run: every record whole, as installed or converted"
+  else
+    e2e_fail "stopped run"
+    cat "$E2E_DIR/stop.check"
+  fi
+  e2e_expect_eq "stopped run: Nuri.ini not recorded" "$(md5sum <"$STOP/Nuri.ini")" "$stop_nuri"
+else
+  e2e_fail "/AUTO in the console did not start"
+fi
+e2e_kill_session stop
+
 # --- Two stations converting one installation at once -----------------------------
 TWO=$E2E_DIR/two
 "$WINE_RUN" "$MKINSTALL" "$(winpath "$TWO")" --records 1500 >/dev/null 2>&1
