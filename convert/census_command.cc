@@ -10,6 +10,7 @@
 #include "convert/driver.h"
 #include "convert/language_text.h"
 #include "convert/program_texts.h"
+#include "convert/run_messages.h"
 #include "datafile/db_open.h"
 #include "datafile/notices.h"
 #include "platform/console.h"
@@ -27,12 +28,14 @@
 namespace kel {
 namespace {
 
+// Catalan (code page 850), a key of the language text file.
+constexpr char kCensusSignalStop[] = "aturat per %1: el cens \x82s incomplet; no s'ha escrit res.";
+
 int SignalExitCode(const CensusOutput& out) {
   const int signal_number = TerminationSignal();
   std::int16_t status = 0;
   DbResetAll(&status);
-  out.error(std::string("stopped by ") + TerminationSignalName(signal_number) +
-            ": the census is incomplete; nothing was written.");
+  out.error(TranslatedMessage(kCensusSignalStop, {TerminationSignalName(signal_number)}));
   return 128 + signal_number;
 }
 
@@ -51,7 +54,7 @@ void Tell(const CensusOutput& out, const std::string& message) {
 // The process's output: the plain console's lines, standard output for the
 // CSV, standard error for messages.
 void PrintError(std::string_view message) {
-  std::fprintf(stderr, "tavireno: %s\n", Cp850ToUtf8(message).c_str());
+  std::fprintf(stderr, "tavireno: %s\n", StandardStreamText(message).c_str());
   std::fflush(stderr);
 }
 

@@ -529,7 +529,8 @@ TEST_F(CensusTest, ATerminationSignalStopsTheCensusWithEveryFileClosed) {
   SetRecordManagerEntry(g_engine);
   EXPECT_EQ(text.code, 128 + 15);
   ASSERT_EQ(text.errors.size(), 1u);
-  EXPECT_EQ(text.errors[0], "stopped by SIGTERM: the census is incomplete; nothing was written.");
+  EXPECT_EQ(text.errors[0], "aturat per " + std::string(TerminationSignalName(15)) +
+                                ": el cens \x82s incomplet; no s'ha escrit res.");
   for (const std::string& line : text.lines) EXPECT_FALSE(line.starts_with("NCNVCONC")) << line;
 }
 

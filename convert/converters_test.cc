@@ -1,8 +1,6 @@
 #include "convert/converters.h"
 
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -12,6 +10,7 @@
 #include "datafile/lock_files.h"
 #include "gtest/gtest.h"
 #include "screen/screen_buffer.h"
+#include "tests/support/child_process.h"
 #include "util/dates.h"
 #include "util/fixed_text.h"
 #include "util/session_context.h"
@@ -303,30 +302,19 @@ TEST_F(ConverterTest, LockedFilesWaitForTheOtherStationAndReleaseTheirLock) {
 // committed all the same, or every other program's write to it would wait
 // (and fail after 30 s) until the end of the run. A second process tries
 // one, while this one does nothing more with the file.
+// The other process: rewrites every record of the file, unchanged.
+TEST(MenuWriterChild, RewritesEveryRecord) {
+  if (!IsChildTest()) GTEST_SKIP() << "runs as the child of another test";
+  testing::RewriteRecords(TestArgument("kel-file"), [](std::string*, int) {});
+  std::exit(::testing::Test::HasFailure() ? 1 : 0);
+}
+
 TEST_F(ConverterTest, RewritesAreCommittedWhenTheConverterEnds) {
-  int go[2], answer[2];
-  ASSERT_EQ(::pipe(go), 0);
-  ASSERT_EQ(::pipe(answer), 0);
   const std::string menu = DataPath("menu");
-  const pid_t child = ::fork();  // before this process opens any data file
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    char byte = 0;
-    if (::read(go[0], &byte, 1) != 1) ::_exit(1);
-    testing::RewriteRecords(menu, [](std::string*, int) {});  // every record, unchanged
-    const char result = ::testing::Test::HasFailure() ? 'F' : 'K';
-    (void)::write(answer[1], &result, 1);
-    ::_exit(0);
-  }
   ASSERT_TRUE(StartProgram());
   ConvertMenu("SPA");
-  ASSERT_EQ(::write(go[1], "x", 1), 1);
-  char result = 0;
-  ASSERT_EQ(::read(answer[0], &result, 1), 1);
-  int child_status = 0;
-  ::waitpid(child, &child_status, 0);
-  EXPECT_EQ(result, 'K') << "the other process could not rewrite the menu file";
-  for (int fd : {go[0], go[1], answer[0], answer[1]}) ::close(fd);
+  EXPECT_EQ(RunChildTest("MenuWriterChild.RewritesEveryRecord", {"--kel-file=" + menu}), 0)
+      << "the other process could not rewrite the menu file";
 }
 
 // A record manager in front of the real one that fails chosen calls.

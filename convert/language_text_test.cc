@@ -8,6 +8,7 @@
 #include "gtest/gtest.h"
 #include "platform/system.h"
 #include "util/session_context.h"
+#include "tests/support/test_dir.h"
 
 namespace kel {
 namespace {
@@ -17,8 +18,8 @@ namespace fs = std::filesystem;
 class LanguageTextTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char templ[] = "/tmp/kel-lng-XXXXXX";
-    ASSERT_NE(::mkdtemp(templ), nullptr);
+    const std::string templ = MakeTestDirectory("kel-lng");
+    ASSERT_FALSE(templ.empty());
     root_ = std::string(templ) + "/";
     ResetSession();
     ResetLanguageText();

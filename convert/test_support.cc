@@ -24,6 +24,7 @@
 #include "tools/mkinstall/sample_data.h"
 #include "util/installation_settings.h"
 #include "util/session_context.h"
+#include "tests/support/test_dir.h"
 
 namespace kel::testing {
 namespace {
@@ -74,8 +75,7 @@ namespace {
 // (writing it costs a synced commit per file, copying it nothing of the sort).
 const std::string& TemplateInstallation() {
   static const std::string* const dir = [] {
-    char templ[] = "/tmp/kel-install-XXXXXX";
-    auto* path = new std::string(::mkdtemp(templ) != nullptr ? templ : "");
+    auto* path = new std::string(MakeTestDirectory("kel-install"));
     InstallOptions options;
     options.directory = *path + "/inst";
     InstallReport report;

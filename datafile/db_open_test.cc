@@ -1,13 +1,11 @@
 #include "datafile/db_open.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "datafile/db_file.h"
+#include "datafile/db_open_test_fixture.h"
 #include "datafile/notices.h"
 #include "datafile/test_support.h"
 #include "gtest/gtest.h"
@@ -21,24 +19,6 @@
 
 namespace kel::testing {
 namespace {
-
-class DbOpenTest : public DataFileTest {
- protected:
-  void SetUp() override {
-    DataFileTest::SetUp();
-    // The open failure flushes typed-ahead keys and then waits for one.
-    con().SetExhaustedHandler([this](MemoryConsole& c) {
-      released_before_key_ = DbSlot(2) < 1;
-      c.QueueKey(keys::kEnter);
-      return true;
-    });
-  }
-  bool released_before_key_ = false;
-  static TestFileSpec SampleSpec(int record_length = 12) {
-    return TestFileSpec{record_length, 4096, {{{1, 3, 0x3}}}, ""};
-  }
-  char area_[2048] = {};
-};
 
 TEST_F(DbOpenTest, LogicalNamesSplitIntoDirectoryBaseAndExtension) {
   struct Case {
@@ -185,22 +165,6 @@ TEST_F(DbOpenTest, AnOpenThatCannotCompleteShowsWhyReleasesEverythingAndExitsNon
   }
 }
 
-TEST_F(DbOpenTest, AnUnattendedRunLogsTheMessageAndExitsThreeWithoutWaitingForAKey) {
-  SetProgramExitHook(nullptr);
-  const std::string log = install_ + "/plain.out";
-  std::int16_t st = 0;
-  EXPECT_EXIT(
-      {
-        int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        UseConsole(OpenPlainConsole(fd, fd));
-        DbOpen(1, root() + "X", area_, sizeof area_, &st);
-      },
-      ::testing::ExitedWithCode(kExitOpenFailure), "");
-  std::string out;
-  ASSERT_TRUE(ReadWholeFile(log, &out));
-  EXPECT_NE(out.find("NO ES POT ACCEDIR AL FITXER " + root() + "X ("), std::string::npos) << out;
-  EXPECT_EQ(out.find("waits for a key"), std::string::npos) << out;
-}
 
 bool OnNfs(const std::string&, FileSystemKind* kind) {
   *kind = FileSystemKindForMagic(0x6969);
@@ -332,38 +296,6 @@ TEST_F(DbOpenTest, AnEarlierRefusalIsNotTheReasonOfALaterFailure) {
   ASSERT_EQ(con().transcript().size(), logged + 1);
   EXPECT_EQ(con().transcript().back(), LastOpenFailure());
   EXPECT_EQ(LastOpenFailure().find('\n'), std::string::npos);
-}
-
-TEST_F(DbOpenTest, AFileHeldExclusivelyElsewhereIsWaitedForInThreeSecondSteps) {
-  Peer peer([this](Peer& p) {
-    p.Receive();
-    RawOpen exclusive(root() + "T.dat", kOpenExclusive);
-    p.Send(DecimalText(exclusive.status()));
-    p.Receive();
-    p.Send(DecimalText(exclusive.Close()));
-    p.Receive();
-  });
-  ASSERT_EQ(CreateFile(root() + "T.dat", SampleSpec()), kStatusOk);
-  ASSERT_EQ(peer.Ask("open"), "0");
-  struct Waiting {
-    Peer* peer = nullptr;
-    int sleeps = 0;
-  } waiting;
-  waiting.peer = &peer;
-  env_.OnSleep(
-      [](void* context) {
-        auto* w = static_cast<Waiting*>(context);
-        if (++w->sleeps == 3) w->peer->Ask("close");
-      },
-      &waiting);
-  std::int16_t st = -1;
-  DbOpen(1, root() + "T", area_, sizeof area_, &st);
-  EXPECT_EQ(st, kStatusOk);
-  EXPECT_EQ(env_.sleeps(), 3);
-  EXPECT_EQ(env_.slept_ms(), 9000);
-  EXPECT_EQ(Screen().WindowDepth, 0) << "the wait is silent";
-  env_.OnSleep(nullptr, nullptr);
-  peer.Send("exit");
 }
 
 // The record manager closes the file also when Close or Reset reports a

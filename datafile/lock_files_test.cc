@@ -1,38 +1,16 @@
 #include "datafile/lock_files.h"
 
+#include "datafile/lock_files_test_fixture.h"
 #include "datafile/test_support.h"
 #include "gtest/gtest.h"
 #include "platform/signals.h"
 #include "screen/screen_buffer.h"
 #include "util/fixed_text.h"
+#include "tests/support/test_dir.h"
 
 namespace kel::testing {
 namespace {
 
-class LockFilesTest : public DataFileTest {
- protected:
-  std::string LockPath(const std::string& name) { return root() + "LOCKS\\" + name + ".lck"; }
-  std::string Bytes(const std::string& path) {
-    std::string b;
-    (void)ReadWholeFile(path, &b);
-    return b;
-  }
-  void Write(const std::string& path, const std::string& bytes) {
-    (void)MakeDirectory(root() + "LOCKS");
-    File f;
-    ASSERT_EQ(OpenFile(path, FileAccess::kWriteTruncate, FileShare::kShared, &f), FileResult::kOk);
-    ASSERT_TRUE(f.WriteAt(0, bytes.data(), bytes.size()));
-  }
-  // A lock record of another station.
-  static std::string Record(const std::string& name, const std::string& number, long long time,
-                            char type, const std::string& start = "", const std::string& end = "") {
-    return FixedText(name, 15) + FixedText(number, 11) + FixedText(DecimalText(time), 8) + type +
-           FixedText(DecimalText(static_cast<long long>(start.size())), 2) + FixedText(start, 40) +
-           FixedText(DecimalText(static_cast<long long>(end.size())), 2) + FixedText(end, 40) +
-           "\r\n";
-  }
-  static std::int32_t Now() { return LockClock(); }
-};
 
 TEST_F(LockFilesTest, LockClockCountsLocalMinutesWithTheSecondsRounded) {
   struct Case {
@@ -277,49 +255,6 @@ TEST_F(LockFilesTest, TheEscapeModeLetsTheOperatorGiveUp) {
   EXPECT_EQ(Screen().WindowDepth, 0);
 }
 
-// Two stations of one installation: B waits, with the notice shown once,
-// until A lets the file go.
-TEST_F(LockFilesTest, AWholeFileLockExcludesAnotherStationUntilItIsReleased) {
-  char other_temp[] = "/tmp/kel-station-XXXXXX";
-  ASSERT_NE(::mkdtemp(other_temp), nullptr);
-  Peer station_a([&](Peer& p) {
-    Session().TempDir = std::string(other_temp) + "\\";
-    ResetLockFiles();
-    env_.SetComputerName("PC-A");
-    p.Receive();
-    p.Send(DecimalText(LockFile("HConcept")));
-    p.Receive();
-    p.Send(DecimalText(UnlockFile("HConcept")));
-    p.Receive();
-  });
-  env_.SetComputerName("PC-B");
-  ASSERT_EQ(station_a.Ask("lock"), "0");
-  struct Watch {
-    Peer* a = nullptr;
-    std::vector<int> depths;
-    bool notice = false;
-  } watch;
-  watch.a = &station_a;
-  env_.OnSleep(
-      [](void* context) {
-        auto* w = static_cast<Watch*>(context);
-        w->depths.push_back(Screen().WindowDepth);
-        w->notice = w->notice ||
-                    Screenful().find("FITXER BLOQUEJAT. ESPEREU UN MOMENT.") != std::string::npos;
-        if (w->depths.size() == 3) w->a->Ask("unlock");
-      },
-      &watch);
-  EXPECT_EQ(LockFile("HConcept"), 0);
-  env_.OnSleep(nullptr, nullptr);
-  EXPECT_EQ(watch.depths, (std::vector<int>{1, 1, 1})) << "one notice through every pause";
-  EXPECT_TRUE(watch.notice);
-  EXPECT_EQ(Screen().WindowDepth, 0);
-  const std::string now = Bytes(LockPath("HConcept"));
-  ASSERT_EQ(now.size(), 121u) << "A's freed record is reused";
-  EXPECT_EQ(now.substr(0, 15), FixedText("PC-B", 15));
-  station_a.Send("exit");
-  std::system((std::string("rm -rf '") + other_temp + "'").c_str());
-}
 
 }  // namespace
 }  // namespace kel::testing

@@ -1,18 +1,17 @@
 #include "datafile/test_support.h"
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "datafile/db_file.h"
 #include "datafile/db_open.h"
 #include "datafile/lock_files.h"
 #include "recman/backend_config.h"
 #include "recman/recman.h"
+#include "tests/support/test_dir.h"
 #include "util/save_stack.h"
 
 namespace kel::testing {
@@ -136,44 +135,6 @@ std::int16_t RawOpen::Call(std::int16_t op, std::string* data, const std::string
   return st;
 }
 
-Peer::Peer(std::function<void(Peer&)> body) {
-  int to[2], from[2];
-  if (::pipe(to) != 0 || ::pipe(from) != 0) return;
-  pid_ = ::fork();
-  if (pid_ < 0) return;
-  const bool child = pid_ == 0;
-  ::close(child ? to[1] : to[0]);
-  ::close(child ? from[0] : from[1]);
-  in_ = child ? to[0] : from[0];
-  out_ = child ? from[1] : to[1];
-  if (child) {
-    body(*this);
-    ::_exit(0);
-  }
-}
-
-Peer::~Peer() {
-  if (pid_ > 0) {
-    ::kill(pid_, SIGKILL);
-    int status;
-    ::waitpid(pid_, &status, 0);
-  }
-  ::close(out_);
-  ::close(in_);
-}
-
-void Peer::Send(const std::string& line) {
-  const std::string l = line + "\n";
-  (void)!::write(out_, l.data(), l.size());
-}
-
-std::string Peer::Receive() {
-  std::string line;
-  char c;
-  while (::read(in_, &c, 1) == 1 && c != '\n') line.push_back(c);
-  return line;
-}
-
 std::vector<int>& ExitCodes() {
   static std::vector<int> codes;
   return codes;
@@ -181,8 +142,8 @@ std::vector<int>& ExitCodes() {
 
 void DataFileTest::SetUp() {
   ScreenTest::SetUp();
-  char templ[] = "/tmp/kel-data-XXXXXX";
-  ASSERT_NE(::mkdtemp(templ), nullptr);
+  const std::string templ = MakeTestDirectory("kel-data");
+  ASSERT_FALSE(templ.empty());
   install_ = templ;
   root_ = install_ + "\\";
   Session().InstallRoot = root_;
@@ -207,7 +168,10 @@ void DataFileTest::TearDown() {
   EXPECT_EQ(SaveStackGlobals().SaveStack, "") << "the save stack was left unbalanced";
   delete scoped_env_;
   (void)ChangeDirectory(previous_dir_);
-  std::system(("rm -rf '" + install_ + "'").c_str());
+  {
+    std::error_code ignored;
+    std::filesystem::remove_all(install_, ignored);
+  }
   ScreenTest::TearDown();
 }
 

@@ -9,7 +9,10 @@
 //
 //   MemoryConsole (console_memory.h)  tests and headless use: scripted input
 //                                     events, snapshots of what was drawn.
-//   curses (OpenCursesConsole)        a real terminal through ncursesw.
+//   terminal (OpenTerminalConsole)    the real screen: a terminal through
+//                                     ncursesw on POSIX (console_curses.cc),
+//                                     the Windows console on Windows
+//                                     (console_win32.cc).
 //   plain  (OpenPlainConsole)         standard output is not a terminal
 //                                     (cron, scripts, CI): console output goes
 //                                     out as text lines, the screen stays in
@@ -79,7 +82,7 @@ struct InputEvent {
   std::int16_t col = 0;
 };
 
-enum class ConsoleKind { kMemory, kCurses, kPlain };
+enum class ConsoleKind { kMemory, kTerminal, kPlain };
 
 // What a wait for input found.
 enum class InputWait {
@@ -150,11 +153,11 @@ class Console {
   virtual bool SetClipboardText(std::string_view cp850) = 0;
   virtual bool GetClipboardText(std::string* cp850) = 0;
 
-  // The state of the Insert toggle. No terminal reports the keyboard's own,
-  // so the console keeps it for the program (the field editor reads and
-  // flips it).
-  bool InsertToggle() const { return insert_toggle_; }
-  void SetInsertToggle(bool on) { insert_toggle_ = on; }
+  // The state of the Insert toggle (the field editor reads and flips it).
+  // The Windows console gives the keyboard's own (GetKeyState); no terminal
+  // reports it, so the other backends keep it for the program.
+  virtual bool InsertToggle() const { return insert_toggle_; }
+  virtual void SetInsertToggle(bool on) { insert_toggle_ = on; }
 
  private:
   bool insert_toggle_ = false;
@@ -168,20 +171,29 @@ enum class ConsoleStatus : std::int16_t {
   kNoTerminal = 4,    // TERM unknown to terminfo, or the terminal cannot be set up
 };
 
-// The backend the program should use: curses when both standard input and
-// standard output are terminals, plain otherwise.
+// The backend the program should use: the terminal when both standard input
+// and standard output are terminals (on Windows: the console), plain
+// otherwise.
 ConsoleKind DetectConsoleKind();
 
-// Opens the real terminal. Only one can be open at a time. On failure returns
-// null with `*status` set and `*message` a sentence for the operator that
-// says what is wrong and how to fix it; the terminal is left as it was.
-std::unique_ptr<Console> OpenCursesConsole(ConsoleStatus* status, std::string* message);
+// Opens the real terminal (the Windows console). Only one can be open at a
+// time. On failure returns null with `*status` set and `*message` a
+// sentence for the operator that says what is wrong and how to fix it; the
+// terminal is left as it was.
+std::unique_ptr<Console> OpenTerminalConsole(ConsoleStatus* status, std::string* message);
 
 // The plain backend on the given descriptors (standard output and standard
 // error by default). Console output and transcript lines go to `out_fd` as
-// UTF-8 text lines; the stop message of a wait for a key goes to `out_fd` and
-// also to `err_fd` unless both are the same file.
+// text lines (UTF-8 on POSIX; on Windows code page 850 bytes as the console
+// shows them, lines ended by CR LF); the stop message of a wait for a key
+// goes to `out_fd` and also to `err_fd` unless both are the same file.
 std::unique_ptr<Console> OpenPlainConsole(int out_fd = 1, int err_fd = 2);
+
+// A code page 850 text as the standard streams carry it (a message to
+// standard error once the screen is given back): UTF-8 on POSIX, where
+// terminals speak it; on Windows the bytes as they are, in the console's
+// own code page.
+std::string StandardStreamText(std::string_view cp850);
 
 }  // namespace kel
 

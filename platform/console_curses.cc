@@ -80,7 +80,7 @@ class CursesConsole : public Console {
   // Sets up the terminal; false with status and message on failure.
   bool Start(ConsoleStatus* status, std::string* message);
 
-  ConsoleKind Kind() const override { return ConsoleKind::kCurses; }
+  ConsoleKind Kind() const override { return ConsoleKind::kTerminal; }
   int Rows() const override { return kScreenRows; }
   int Cols() const override { return kScreenCols; }
   int RefreshIntervalMillis() const override { return kRefreshMillis; }
@@ -683,7 +683,7 @@ bool CursesConsole::GetClipboardText(std::string* cp850) {
 
 }  // namespace
 
-std::unique_ptr<Console> OpenCursesConsole(ConsoleStatus* status, std::string* message) {
+std::unique_ptr<Console> OpenTerminalConsole(ConsoleStatus* status, std::string* message) {
   if (g_open) {
     *status = ConsoleStatus::kNoTerminal;
     *message = "The terminal is already in use by this program.";

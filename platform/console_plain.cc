@@ -1,30 +1,22 @@
-// The plain console: standard output is not a terminal (cron, scripts, CI).
-// The screen stays in the screen model's memory; what the program prints as
-// console output, and the text of every message box, goes out as UTF-8 text
-// lines, so the log of an unattended run says what happened. There is no
-// keyboard: a wait for a key ends the run with a message and
-// kExitNoKeyboard instead of hanging.
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <csignal>
+// The plain console: standard output is not a terminal (cron, scripts, CI,
+// a scheduled task). The screen stays in the screen model's memory; what the
+// program prints as console output, and the text of every message box, goes
+// out as text lines (console_plain_io.h says in which characters), so the
+// log of an unattended run says what happened. There is no keyboard: a wait
+// for a key ends the run with a message and kExitNoKeyboard instead of
+// hanging.
 #include <cstdlib>
 #include <string>
 
 #include "platform/console.h"
-#include "platform/console_text.h"
+#include "platform/console_plain_io.h"
 
 namespace kel {
 namespace {
 
 class PlainConsole : public Console {
  public:
-  PlainConsole(int out_fd, int err_fd) : out_fd_(out_fd), err_fd_(err_fd) {
-    // A reader that goes away (`... | head`) must not kill a conversion half
-    // way through: writes to it fail quietly instead.
-    ::signal(SIGPIPE, SIG_IGN);
-  }
+  PlainConsole(int out_fd, int err_fd) : out_fd_(out_fd), err_fd_(err_fd) { PreparePlainOutput(); }
   ~PlainConsole() override { EndPartialLine(); }
 
   ConsoleKind Kind() const override { return ConsoleKind::kPlain; }
@@ -65,7 +57,7 @@ class PlainConsole : public Console {
         "can come: stopping with exit code " +
         std::to_string(kExitNoKeyboard) + ".";
     WriteLine(message);
-    if (!SameFile(out_fd_, err_fd_)) WriteAll(err_fd_, message + "\n");
+    if (!SamePlainOutput(out_fd_, err_fd_)) WritePlainOutput(err_fd_, PlainOutputLine(message));
     std::exit(kExitNoKeyboard);
   }
 
@@ -89,23 +81,7 @@ class PlainConsole : public Console {
     pending_.clear();
   }
 
-  void WriteLine(std::string_view cp850) { WriteAll(out_fd_, PlainTextLine(cp850) + "\n"); }
-
-  static void WriteAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return;  // a closed log must not stop the work
-      done += static_cast<std::size_t>(n);
-    }
-  }
-
-  static bool SameFile(int a, int b) {
-    struct stat sa, sb;
-    if (::fstat(a, &sa) != 0 || ::fstat(b, &sb) != 0) return false;
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-  }
+  void WriteLine(std::string_view cp850) { WritePlainOutput(out_fd_, PlainOutputLine(cp850)); }
 
   int out_fd_;
   int err_fd_;
@@ -117,10 +93,6 @@ class PlainConsole : public Console {
 
 std::unique_ptr<Console> OpenPlainConsole(int out_fd, int err_fd) {
   return std::make_unique<PlainConsole>(out_fd, err_fd);
-}
-
-ConsoleKind DetectConsoleKind() {
-  return ::isatty(0) == 1 && ::isatty(1) == 1 ? ConsoleKind::kCurses : ConsoleKind::kPlain;
 }
 
 }  // namespace kel

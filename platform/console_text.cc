@@ -56,6 +56,23 @@ std::string PlainTextLine(std::string_view cp850) {
   return out;
 }
 
+std::string PlainCp850Line(std::string_view cp850) {
+  std::string out;
+  out.reserve(cp850.size());
+  for (char c : cp850) {
+    auto byte = static_cast<std::uint8_t>(c);
+    if (byte == '\r') continue;
+    if (byte == 0) {
+      out.push_back(' ');
+    } else if ((byte < 0x20 && byte != '\t') || byte == 0x7F) {
+      out.push_back('?');
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
 std::string Base64(std::string_view bytes) {
   static constexpr char kDigits[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";

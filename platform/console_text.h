@@ -38,6 +38,13 @@ TerminalAttribute MapAttribute(std::uint8_t attr, int colours, bool blink_for_br
 // kept. No terminal control sequence can come out of it.
 std::string PlainTextLine(std::string_view cp850);
 
+// A code page 850 text as a line of code page 850 bytes for a log (the
+// plain console's output on Windows), without its line end: carriage
+// returns are dropped and tabs kept, NUL becomes a blank and the other
+// control bytes (below 0x20, and 0x7F) "?", so that nothing in it can act
+// on a console it is shown on.
+std::string PlainCp850Line(std::string_view cp850);
+
 // Standard base64 (RFC 4648, with padding), for the OSC 52 clipboard.
 std::string Base64(std::string_view bytes);
 

@@ -25,7 +25,8 @@ FileResult LockRange(File& file, std::int64_t offset, std::int64_t length, LockK
   if (!file.IsOpen()) return FileResult::kIoError;
   struct flock lock = MakeLock(kind == LockKind::kExclusive ? F_WRLCK : F_RDLCK, offset, length);
   for (;;) {
-    if (::fcntl(file.NativeHandle(), wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) == 0) {
+    if (::fcntl(static_cast<int>(file.NativeHandle()), wait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) ==
+        0) {
       return FileResult::kOk;
     }
     if (errno == EINTR) continue;
@@ -37,14 +38,15 @@ FileResult LockRange(File& file, std::int64_t offset, std::int64_t length, LockK
 FileResult UnlockRange(File& file, std::int64_t offset, std::int64_t length) {
   if (!file.IsOpen()) return FileResult::kIoError;
   struct flock lock = MakeLock(F_UNLCK, offset, length);
-  return ::fcntl(file.NativeHandle(), F_OFD_SETLK, &lock) == 0 ? FileResult::kOk
-                                                                : FileResult::kIoError;
+  return ::fcntl(static_cast<int>(file.NativeHandle()), F_OFD_SETLK, &lock) == 0
+             ? FileResult::kOk
+             : FileResult::kIoError;
 }
 
 bool RangeIsLocked(File& file, std::int64_t offset, std::int64_t length, LockKind kind) {
   if (!file.IsOpen()) return false;
   struct flock lock = MakeLock(kind == LockKind::kExclusive ? F_WRLCK : F_RDLCK, offset, length);
-  if (::fcntl(file.NativeHandle(), F_OFD_GETLK, &lock) != 0) return false;
+  if (::fcntl(static_cast<int>(file.NativeHandle()), F_OFD_GETLK, &lock) != 0) return false;
   return lock.l_type != F_UNLCK;
 }
 

@@ -1,11 +1,5 @@
 #include "platform/file_system_kind.h"
 
-#if defined(__linux__)
-#include <sys/vfs.h>
-#endif
-
-#include <cerrno>
-
 namespace kel {
 namespace {
 
@@ -28,38 +22,8 @@ constexpr KnownFileSystem kNetworkFileSystems[] = {
     {0x00C36400, "ceph"},  // CEPH_SUPER_MAGIC
 };
 
-bool SystemProbe(const std::string& native_path, FileSystemKind* kind) {
-#if defined(__linux__)
-  std::string path = native_path.empty() ? std::string(".") : native_path;
-  for (;;) {
-    struct statfs info {};
-    if (::statfs(path.c_str(), &info) == 0) {
-      *kind = FileSystemKindForMagic(static_cast<std::int64_t>(info.f_type) & 0xFFFFFFFF);
-      return true;
-    }
-    if (errno != ENOENT && errno != ENOTDIR) return false;
-    // Not there yet: ask the directory that will hold it.
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    const std::size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) {
-      if (path == ".") return false;
-      path = ".";
-    } else if (slash == 0) {
-      if (path == "/") return false;
-      path = "/";
-    } else {
-      path.resize(slash);
-    }
-  }
-#else
-  (void)native_path;
-  (void)kind;
-  return false;
-#endif
-}
-
 FileSystemProbe& Probe() {
-  static FileSystemProbe probe = &SystemProbe;
+  static FileSystemProbe probe = &SystemFileSystemProbe;
   return probe;
 }
 
@@ -77,6 +41,29 @@ FileSystemKind FileSystemKindForMagic(std::int64_t magic) {
   return kind;
 }
 
+FileSystemKind WindowsPathKind(std::string_view full_path, bool remote_drive) {
+  // The start of the path with "/" as "\" and letters in capitals.
+  std::string head(full_path.substr(0, 8));
+  for (char& c : head) {
+    if (c == '/') c = '\\';
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  }
+  bool unc = false;
+  if (head.rfind("\\\\?\\UNC\\", 0) == 0) {
+    unc = true;  // "\\?\UNC\server\share\..."
+  } else if (head.rfind("\\\\?\\", 0) == 0 || head.rfind("\\\\.\\", 0) == 0) {
+    unc = false;  // "\\?\C:\..." and "\\.\C:\...": a drive
+  } else if (head.rfind("\\\\", 0) == 0) {
+    unc = true;  // "\\server\share\..."
+  }
+  FileSystemKind kind;
+  if (unc || remote_drive) {
+    kind.network = true;
+    kind.name = unc ? "smb share" : "network drive";
+  }
+  return kind;
+}
+
 bool FileSystemKindOf(const std::string& native_path, FileSystemKind* kind) {
   *kind = FileSystemKind{};
   if (Probe()(native_path, kind)) return true;
@@ -86,7 +73,7 @@ bool FileSystemKindOf(const std::string& native_path, FileSystemKind* kind) {
 
 FileSystemProbe SetFileSystemProbe(FileSystemProbe probe) {
   FileSystemProbe previous = Probe();
-  Probe() = probe != nullptr ? probe : &SystemProbe;
+  Probe() = probe != nullptr ? probe : &SystemFileSystemProbe;
   return previous;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace kel {
 
@@ -28,6 +29,19 @@ bool FileSystemKindOf(const std::string& native_path, FileSystemKind* kind);
 // The kind that a statfs identifier stands for: network for the known
 // network file systems, local for every other.
 FileSystemKind FileSystemKindForMagic(std::int64_t magic);
+
+// The system's own query, which SetFileSystemProbe(nullptr) restores:
+// statfs on Linux; on Windows the form of the full path and the type of its
+// drive (WindowsPathKind).
+bool SystemFileSystemProbe(const std::string& native_path, FileSystemKind* kind);
+
+// Windows: the kind of a full path by its form and by what the system says
+// of its drive (`remote_drive`: GetDriveType said DRIVE_REMOTE, a mapped
+// network drive). A UNC path (\\server\share\...) names a share on another
+// computer whatever the drive says; the long-path and device forms
+// (\\?\C:\..., \\.\C:\...) name a drive, and \\?\UNC\... a share again.
+// "/" counts as "\".
+FileSystemKind WindowsPathKind(std::string_view full_path, bool remote_drive);
 
 // Replaces the system query with `probe` (nullptr: the system again), so that
 // tests can pretend that a folder lies on NFS or SMB. The probe gets the

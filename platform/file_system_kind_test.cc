@@ -1,11 +1,10 @@
 #include "platform/file_system_kind.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 
 #include "gtest/gtest.h"
+#include "tests/support/test_dir.h"
 
 namespace kel {
 namespace {
@@ -35,8 +34,8 @@ TEST(FileSystemKindTest, NetworkFileSystemsByTheirIdentifier) {
 // A file about to be created is asked about through the folder that will
 // hold it; this test's own folder is a local one.
 TEST(FileSystemKindTest, PathsThatDoNotExistYetAskTheirFolder) {
-  char templ[] = "/tmp/kel-fskind-XXXXXX";
-  ASSERT_NE(::mkdtemp(templ), nullptr);
+  const std::string templ = MakeTestDirectory("kel-fskind");
+  ASSERT_FALSE(templ.empty());
   const std::string dir = templ;
   for (const std::string& path :
        {dir, dir + "/", dir + "/new.dat", dir + "/TAULES/NEW/x.dat", std::string("no/such/x.dat"),

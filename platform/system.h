@@ -25,7 +25,11 @@ namespace kel {
 // ---------------------------------------------------------------------------
 // Paths
 
-// Maps a system path to a native one:
+// Maps a system path to a native one (UTF-8, as SQLite and the C++ library
+// take file names).
+// On Windows the path stays as it is: converted through the system's OEM code
+// page, drive letter and "\" kept, no search for letter case (the file
+// system ignores it). On POSIX:
 // - the text is converted from code page 850 to UTF-8;
 // - "\" becomes "/";
 // - a leading drive letter ("C:") is dropped, so "C:\DATA\X" names "/DATA/X";
@@ -35,6 +39,20 @@ namespace kel {
 //   exist at all keep the case they were given (new files get the asked name).
 // An empty path maps to "" (callers treat that as the current directory).
 std::string MapPath(std::string_view system_path);
+
+// The system spelling (code page 850 text) of a native path that MapPath
+// gave, for the layers that hold native paths and open files through this
+// one. false when the code page cannot spell the name exactly (another
+// file would be reached).
+bool SystemPathOf(const std::string& native_path, std::string* system_path);
+
+// A text that names the file itself, whatever spelling of its path is
+// given: two native paths of one file give the same text. POSIX: the
+// canonical path (links and "." resolved). Windows: the final path the
+// system gives for the open file, in capitals (the file system ignores
+// letter case). The path itself when the file cannot be asked (it does not
+// exist yet).
+std::string FileIdentity(const std::string& native_path);
 
 // The native path of the current directory, and changing it. false on failure.
 std::string CurrentDirectory();
@@ -54,11 +72,11 @@ bool SyncDirectory(std::string_view system_path);
 // Files
 
 enum class FileAccess {
-  kRead,            // the file must exist
-  kReadWrite,       // the file must exist
-  kReadWriteCreate, // created empty when missing, kept otherwise
-  kWriteTruncate,   // created or emptied (opened for reading too)
-  kAppend,          // created when missing; every write goes to the end
+  kRead,             // the file must exist
+  kReadWrite,        // the file must exist
+  kReadWriteCreate,  // created empty when missing, kept otherwise
+  kWriteTruncate,    // created or emptied (opened for reading too)
+  kAppend,           // created when missing; every write goes to the end
 };
 
 enum class FileShare {
@@ -68,18 +86,22 @@ enum class FileShare {
 
 enum class FileResult : std::int16_t {
   kOk = 0,
-  kNotFound = 1,   // the file, or a directory on its path, does not exist
-  kBusy = 2,       // another opener holds it (sharing violation)
-  kDenied = 3,     // permissions, or a directory where a file was expected
+  kNotFound = 1,  // the file, or a directory on its path, does not exist
+  kBusy = 2,      // another opener holds it (sharing violation)
+  kDenied = 3,    // permissions, or a directory where a file was expected
   kIoError = 4,
 };
 
 // An open file. Move-only; closing happens on destruction or with Close().
-// Sharing is emulated with open-file-description locks taken without waiting
-// on one byte at offset 2^63 - 2^32 (far beyond any data, so byte-range locks
-// below it stay free for other uses): a shared open holds a read lock there,
-// a not-shared open a write lock, so a not-shared open excludes every other open and is excluded
-// by them, between processes and within one.
+// Sharing: on Windows the share mode is the system's own (FILE_SHARE_READ |
+// FILE_SHARE_WRITE for a shared open, none for a not-shared one), so any
+// program's open meets it. POSIX has no share modes: they are emulated with
+// open-file-description locks taken without waiting on one byte at offset
+// 2^63 - 2^32 (far beyond any data, so byte-range locks below it stay free
+// for other uses): a shared open holds a read lock there, a not-shared open
+// a write lock, so a not-shared open excludes every other open and is
+// excluded by them, between processes and within one (of programs that
+// open their files through this layer).
 class File {
  public:
   File() = default;
@@ -89,7 +111,7 @@ class File {
   File(const File&) = delete;
   File& operator=(const File&) = delete;
 
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return handle_ != -1; }
   // Current length in bytes; -1 on failure.
   std::int64_t Size() const;
   // Reads up to `n` bytes at `offset`; returns the count read (0 at the end),
@@ -105,17 +127,21 @@ class File {
   bool Sync();
   void Close();
 
-  // The native descriptor, for the record manager's lock files only.
-  int NativeHandle() const { return fd_; }
+  // The system's handle (a descriptor on POSIX, a HANDLE on Windows), for
+  // the byte-range locks of file_lock.h only.
+  std::intptr_t NativeHandle() const { return handle_; }
 
  private:
   friend FileResult OpenFile(std::string_view, FileAccess, FileShare, File*);
-  int fd_ = -1;
+  // Windows: the write of Append, at the end of the file.
+  bool AppendAtEnd(std::string_view bytes);
+  std::intptr_t handle_ = -1;  // -1: closed
+  bool append_ = false;        // opened with kAppend
 };
 
 // Opens `system_path`. On kOk `*file` is open; otherwise it is closed.
-[[nodiscard]] FileResult OpenFile(std::string_view system_path, FileAccess access,
-                                  FileShare share, File* file);
+[[nodiscard]] FileResult OpenFile(std::string_view system_path, FileAccess access, FileShare share,
+                                  File* file);
 
 // Reads a whole file into `*bytes`. false when it cannot be opened or read.
 bool ReadWholeFile(std::string_view system_path, std::string* bytes);
@@ -144,8 +170,8 @@ int RunCommandLine(std::string_view command_line);
 
 struct LocalTime {
   int year = 1970;
-  int month = 1;   // 1..12
-  int day = 1;     // 1..31
+  int month = 1;  // 1..12
+  int day = 1;    // 1..31
   int hour = 0;
   int minute = 0;
   int second = 0;
@@ -178,6 +204,8 @@ class Env {
 
 // The environment in force: the real system unless a test installed another.
 Env& CurrentEnv();
+// The real system's environment (env_posix.cc, env_win32.cc).
+Env& SystemEnv();
 // Installs `env` (not owned) until the returned guard ends; nests.
 class ScopedEnv {
  public:

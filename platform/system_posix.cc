@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,8 @@ bool FindNoCase(const std::string& dir, const std::string& name, std::string* fo
   if (have) *found = best;
   return have;
 }
+
+int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
 
 // The byte whose lock carries the share mode of an open.
 constexpr off_t kShareLockOffset = 0x7FFFFFFF00000000LL;
@@ -158,6 +161,17 @@ std::string MapPath(std::string_view system_path) {
   return resolved;
 }
 
+bool SystemPathOf(const std::string& native_path, std::string* system_path) {
+  *system_path = Utf8ToCp850(native_path);
+  return Cp850ToUtf8(*system_path) == native_path;
+}
+
+std::string FileIdentity(const std::string& native_path) {
+  std::error_code ec;
+  std::string identity = std::filesystem::canonical(native_path, ec).string();
+  return ec ? native_path : identity;
+}
+
 std::string CurrentDirectory() {
   std::vector<char> buf(4096);
   while (::getcwd(buf.data(), buf.size()) == nullptr) {
@@ -219,36 +233,40 @@ bool SyncDirectory(std::string_view system_path) {
 
 File::~File() { Close(); }
 
-File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+File::File(File&& other) noexcept : handle_(other.handle_), append_(other.append_) {
+  other.handle_ = -1;
+}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     Close();
-    fd_ = other.fd_;
-    other.fd_ = -1;
+    handle_ = other.handle_;
+    append_ = other.append_;
+    other.handle_ = -1;
   }
   return *this;
 }
 
 void File::Close() {
-  if (fd_ >= 0) {
-    ::close(fd_);  // releases the open-file-description lock with it
-    fd_ = -1;
+  if (handle_ >= 0) {
+    ::close(static_cast<int>(handle_));  // releases the open-file-description lock with it
+    handle_ = -1;
   }
 }
 
 std::int64_t File::Size() const {
   struct stat st;
-  if (fd_ < 0 || ::fstat(fd_, &st) != 0) return -1;
+  if (handle_ < 0 || ::fstat(Fd(handle_), &st) != 0) return -1;
   return st.st_size;
 }
 
 std::int64_t File::ReadAt(std::int64_t offset, void* data, std::size_t n) const {
-  if (fd_ < 0) return -1;
+  if (handle_ < 0) return -1;
   std::size_t done = 0;
   char* out = static_cast<char*>(data);
   while (done < n) {
-    ssize_t r = ::pread(fd_, out + done, n - done, offset + static_cast<std::int64_t>(done));
+    ssize_t r =
+        ::pread(Fd(handle_), out + done, n - done, offset + static_cast<std::int64_t>(done));
     if (r < 0) {
       if (errno == EINTR) continue;
       return -1;
@@ -260,15 +278,16 @@ std::int64_t File::ReadAt(std::int64_t offset, void* data, std::size_t n) const 
 }
 
 bool File::WriteAt(std::int64_t offset, const void* data, std::size_t n) {
-  if (fd_ < 0) return false;
-  int flags = ::fcntl(fd_, F_GETFL);
+  if (handle_ < 0) return false;
+  int flags = ::fcntl(Fd(handle_), F_GETFL);
   if (flags >= 0 && (flags & O_APPEND)) {
     return Append(std::string_view(static_cast<const char*>(data), n));
   }
   std::size_t done = 0;
   const char* in = static_cast<const char*>(data);
   while (done < n) {
-    ssize_t w = ::pwrite(fd_, in + done, n - done, offset + static_cast<std::int64_t>(done));
+    ssize_t w =
+        ::pwrite(Fd(handle_), in + done, n - done, offset + static_cast<std::int64_t>(done));
     if (w < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -279,13 +298,13 @@ bool File::WriteAt(std::int64_t offset, const void* data, std::size_t n) {
 }
 
 bool File::Append(std::string_view bytes) {
-  if (fd_ < 0) return false;
-  int flags = ::fcntl(fd_, F_GETFL);
+  if (handle_ < 0) return false;
+  int flags = ::fcntl(Fd(handle_), F_GETFL);
   bool append_mode = flags >= 0 && (flags & O_APPEND);
-  if (!append_mode && ::lseek(fd_, 0, SEEK_END) < 0) return false;
+  if (!append_mode && ::lseek(Fd(handle_), 0, SEEK_END) < 0) return false;
   std::size_t done = 0;
   while (done < bytes.size()) {
-    ssize_t w = ::write(fd_, bytes.data() + done, bytes.size() - done);
+    ssize_t w = ::write(Fd(handle_), bytes.data() + done, bytes.size() - done);
     if (w < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -295,12 +314,13 @@ bool File::Append(std::string_view bytes) {
   return true;
 }
 
-bool File::Truncate(std::int64_t length) { return fd_ >= 0 && ::ftruncate(fd_, length) == 0; }
+bool File::Truncate(std::int64_t length) {
+  return handle_ >= 0 && ::ftruncate(Fd(handle_), length) == 0;
+}
 
-bool File::Sync() { return fd_ >= 0 && ::fdatasync(fd_) == 0; }
+bool File::Sync() { return handle_ >= 0 && ::fdatasync(Fd(handle_)) == 0; }
 
-FileResult OpenFile(std::string_view system_path, FileAccess access, FileShare share,
-                    File* file) {
+FileResult OpenFile(std::string_view system_path, FileAccess access, FileShare share, File* file) {
   file->Close();
   int flags = OpenFlags(access);
   short lock_type = share == FileShare::kNotShared ? F_WRLCK : F_RDLCK;
@@ -344,48 +364,9 @@ FileResult OpenFile(std::string_view system_path, FileAccess access, FileShare s
     if (err == EAGAIN || err == EACCES) return FileResult::kBusy;
     return ResultFromErrno(err);
   }
-  file->fd_ = fd;
+  file->handle_ = fd;
+  file->append_ = access == FileAccess::kAppend;
   return FileResult::kOk;
-}
-
-bool ReadWholeFile(std::string_view system_path, std::string* bytes) {
-  File f;
-  if (OpenFile(system_path, FileAccess::kRead, FileShare::kShared, &f) != FileResult::kOk) {
-    return false;
-  }
-  bytes->clear();
-  char buf[65536];
-  std::int64_t offset = 0;
-  for (;;) {
-    std::int64_t n = f.ReadAt(offset, buf, sizeof buf);
-    if (n < 0) return false;
-    if (n == 0) break;
-    bytes->append(buf, static_cast<std::size_t>(n));
-    offset += n;
-  }
-  return true;
-}
-
-std::vector<std::string> SplitCommandLine(std::string_view command_line) {
-  std::vector<std::string> words;
-  std::string word;
-  bool in_word = false;
-  bool quoted = false;
-  for (char c : command_line) {
-    if (c == '"') {
-      quoted = !quoted;
-      in_word = true;
-    } else if (!quoted && (c == ' ' || c == '\t')) {
-      if (in_word) words.push_back(word);
-      word.clear();
-      in_word = false;
-    } else {
-      word.push_back(c);
-      in_word = true;
-    }
-  }
-  if (in_word) words.push_back(word);
-  return words;
 }
 
 int RunCommandLine(std::string_view command_line) {

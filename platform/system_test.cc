@@ -1,15 +1,12 @@
 #include "platform/system.h"
 
-#include "platform/file_lock.h"
-
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
 #include "gtest/gtest.h"
+#include "platform/file_lock.h"
+#include "tests/support/test_dir.h"
 
 namespace kel {
 namespace {
@@ -17,57 +14,16 @@ namespace {
 class TempDirTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char templ[] = "/tmp/kel-platform-XXXXXX";
-    ASSERT_NE(::mkdtemp(templ), nullptr);
+    const std::string templ = MakeTestDirectory("kel-platform");
+    ASSERT_FALSE(templ.empty());
     dir_ = templ;
   }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+  void TearDown() override {
+    std::error_code ec;
+    std::filesystem::remove_all(dir_, ec);
+  }
   std::string dir_;
 };
-
-TEST_F(TempDirTest, BackslashesAndLetterCaseResolve) {
-  ASSERT_TRUE(MakeDirectory(dir_ + "/Taules"));
-  File f;
-  ASSERT_EQ(OpenFile(dir_ + "\\Taules\\UPaisos.dat", FileAccess::kWriteTruncate,
-                     FileShare::kShared, &f),
-            FileResult::kOk);
-  f.Close();
-  // Windows spelling in other letter case finds the existing file.
-  EXPECT_EQ(MapPath(dir_ + "\\TAULES\\upaisos.DAT"), dir_ + "/Taules/UPaisos.dat");
-  EXPECT_TRUE(FileExists(dir_ + "\\taules\\UPAISOS.dat"));
-  // A missing last component keeps the case it was asked with.
-  EXPECT_EQ(MapPath(dir_ + "\\TAULES\\NouFitxer.dat"), dir_ + "/Taules/NouFitxer.dat");
-  // Code page 850 names become UTF-8 on disk and fold without regard to case.
-  ASSERT_EQ(OpenFile(dir_ + "\\Fitx\x8A.txt", FileAccess::kWriteTruncate, FileShare::kShared, &f),
-            FileResult::kOk);
-  f.Close();
-  EXPECT_EQ(MapPath(dir_ + "\\FITX\xD4.TXT"), dir_ + "/Fitxè.txt");
-  EXPECT_EQ(MapPath("C:\\DATA\\X.dat"), "/DATA/X.dat");
-  EXPECT_EQ(MapPath(""), "");
-}
-
-TEST_F(TempDirTest, NotSharedOpenExcludesOthersInAndAcrossProcesses) {
-  std::string path = dir_ + "\\LOCKS.TMP";
-  File first;
-  ASSERT_EQ(OpenFile(path, FileAccess::kReadWriteCreate, FileShare::kNotShared, &first),
-            FileResult::kOk);
-  File second;
-  EXPECT_EQ(OpenFile(path, FileAccess::kReadWriteCreate, FileShare::kNotShared, &second),
-            FileResult::kBusy);
-  EXPECT_EQ(OpenFile(path, FileAccess::kRead, FileShare::kShared, &second), FileResult::kBusy);
-  pid_t child = ::fork();
-  if (child == 0) {
-    File f;
-    FileResult r = OpenFile(path, FileAccess::kReadWrite, FileShare::kNotShared, &f);
-    ::_exit(r == FileResult::kBusy ? 0 : 1);
-  }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  first.Close();
-  EXPECT_EQ(OpenFile(path, FileAccess::kReadWrite, FileShare::kNotShared, &second),
-            FileResult::kOk);
-}
 
 TEST_F(TempDirTest, SharedOpensCoexistButBlockNotShared) {
   std::string path = dir_ + "\\Nuri.ini";
@@ -115,7 +71,8 @@ TEST_F(TempDirTest, OpensFindTheFileWhateverTheCaseAndNeverOpenAFolder) {
   ASSERT_TRUE(ReadWholeFile(dir_ + "\\db.log", &bytes));
   EXPECT_EQ(bytes, "1\r\n2\r\n2\r\n2\r\n");
   int logs = 0;
-  for (const auto& entry : std::filesystem::directory_iterator(dir_)) logs += entry.is_regular_file();
+  for (const auto& entry : std::filesystem::directory_iterator(dir_))
+    logs += entry.is_regular_file();
   EXPECT_EQ(logs, 1);
   // A file truncated through another case is the same file.
   ASSERT_EQ(OpenFile(dir_ + "\\DB.log", FileAccess::kWriteTruncate, FileShare::kShared, &f),

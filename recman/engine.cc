@@ -7,6 +7,7 @@
 #include <random>
 #include <system_error>
 
+#include "platform/native_path.h"
 #include "platform/system.h"
 #include "platform/wait_hooks.h"
 #include "recman/backend_config.h"
@@ -247,7 +248,7 @@ std::int16_t OpenOp(Engine& e, void* block, CallArgs& a, std::uint8_t key_length
   const bool on_server = !config.server.empty();
   std::error_code ec;
   if (!on_server) {
-    auto status = std::filesystem::status(native, ec);
+    auto status = std::filesystem::status(FsPath(native), ec);
     if (!std::filesystem::exists(status)) return kStatusFileNotFound;
     if (std::filesystem::is_directory(status)) return kStatusAccessDenied;
     if (std::int16_t st = CheckFileSystemForSqlite(native, nullptr); st != kStatusOk) return st;
@@ -268,8 +269,7 @@ std::int16_t OpenOp(Engine& e, void* block, CallArgs& a, std::uint8_t key_length
     if (std::int16_t st = locks->Open(native); st != kStatusOk) return st;
     if (std::int16_t st = locks->LockOpen(mode == kOpenExclusive); st != kStatusOk) return st;
     cursor->locks = std::move(locks);
-    identity = std::filesystem::canonical(native, ec).string();
-    if (ec) identity = native;
+    identity = FileIdentity(native);
   }
   SharedFile* file = nullptr;
   for (auto& f : e.files) {
@@ -325,7 +325,7 @@ std::int16_t CreateOp(Engine& e, CallArgs& a, std::uint8_t key_length) {
     return CreateServerFile(config, native, file_spec, a.key_number == kCreateReplace);
   }
   std::error_code ec;
-  std::filesystem::path dir = std::filesystem::path(native).parent_path();
+  std::filesystem::path dir = FsPath(native).parent_path();
   if (!dir.empty() && !std::filesystem::is_directory(dir, ec)) return kStatusFileNotFound;
   if (std::int16_t st = CheckFileSystemForSqlite(native, nullptr); st != kStatusOk) return st;
   auto status = std::filesystem::status(native, ec);
@@ -338,7 +338,7 @@ std::int16_t CreateOp(Engine& e, CallArgs& a, std::uint8_t key_length) {
   RecordLocks guard;
   if (std::int16_t st = guard.Open(native); st != kStatusOk) return st;
   if (std::int16_t st = guard.LockOpen(true); st != kStatusOk) return st;
-  if (a.key_number == kCreateNoReplace && std::filesystem::exists(native, ec)) {
+  if (a.key_number == kCreateNoReplace && std::filesystem::exists(FsPath(native), ec)) {
     return kStatusFileAlreadyExists;  // another process was quicker
   }
   return Store::Create(native, file_spec);

@@ -131,7 +131,9 @@ TEST_F(FaultTest, EveryFailureIsReportedAndLeavesOnlyCommittedWork) {
   for (const Config& c : configs) {
     int fired_runs = 0;
     for (int n = 1; n < 3000; ++n) {
-      std::filesystem::copy_file(base_, path, std::filesystem::copy_options::overwrite_existing);
+      // (Removed first: mingw's library does not overwrite on Windows.)
+      std::filesystem::remove(path);
+      std::filesystem::copy_file(base_, path);
       Store::SetVfsForTesting(testing::FaultVfsName());
       testing::ArmFault(c.kind, n, c.persist);
       std::string trace;
@@ -229,7 +231,9 @@ TEST_F(FaultTest, InTheCommitEachCallModeEveryAnswerIsTheFilesTruth) {
     for (bool persist : {false, true}) {
       int fired_runs = 0;
       for (int n = 1; n < 3000; ++n) {
-        std::filesystem::copy_file(base_, path, std::filesystem::copy_options::overwrite_existing);
+        // Removed first: mingw's copy_file cannot overwrite.
+        std::filesystem::remove(path);
+        std::filesystem::copy_file(base_, path);
         Store::SetVfsForTesting(testing::FaultVfsName());
         testing::ArmFault(kind, n, persist);
         std::set<std::string> expected = before_;

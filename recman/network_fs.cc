@@ -34,4 +34,6 @@ std::int16_t CheckFileSystemForSqlite(const std::string& native_path, std::strin
 
 const std::string& LastFileSystemRefusal() { return LastRefusal(); }
 
+void NoteOpenRefusal(std::string text) { LastRefusal() = std::move(text); }
+
 }  // namespace kel

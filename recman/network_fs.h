@@ -29,6 +29,11 @@ inline constexpr std::int16_t kStatusNetworkFileSystem = 46;
 // The text of the last refusal of this process ("" when none).
 const std::string& LastFileSystemRefusal();
 
+// Records `text` as the last refusal: for an open refused for another
+// reason of the installation's set-up (a server configured for a build
+// without server support), shown the same way after the usual message.
+void NoteOpenRefusal(std::string text);
+
 }  // namespace kel
 
 #endif  // KEL_RECMAN_NETWORK_FS_H_

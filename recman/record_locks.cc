@@ -6,7 +6,6 @@
 
 #include "platform/file_lock.h"
 #include "recman/recman.h"
-#include "util/cp850.h"
 
 namespace kel {
 namespace {
@@ -33,12 +32,12 @@ std::string SideFilePath(const std::string& data_native_path) {
 
 std::int16_t RecordLocks::Open(const std::string& data_native_path) {
   Close();
-  // The platform opens files by their system names: give it the code page
-  // 850 spelling of the native path. A name that code page 850 cannot spell
+  // The platform opens files by their system names: give it the system's
+  // spelling of the native path. A name that the code page cannot spell
   // would reach another file, so it is refused.
   const std::string native = SideFilePath(data_native_path);
-  const std::string system = Utf8ToCp850(native);
-  if (Cp850ToUtf8(system) != native) return kStatusInvalidFileName;
+  std::string system;
+  if (!SystemPathOf(native, &system)) return kStatusInvalidFileName;
   switch (OpenFile(system, FileAccess::kReadWriteCreate, FileShare::kShared, &file_)) {
     case FileResult::kOk: {
       std::error_code ec;

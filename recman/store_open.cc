@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/native_path.h"
 #include "platform/system.h"
 #include "recman/recman.h"
 #include "recman/store.h"
@@ -18,7 +19,7 @@ const char* g_vfs = nullptr;
 
 void RemoveQuietly(const std::string& path) {
   std::error_code ec;
-  std::filesystem::remove(path, ec);
+  std::filesystem::remove(FsPath(path), ec);
 }
 
 }  // namespace
@@ -198,7 +199,7 @@ std::int16_t Store::Create(const std::string& native_path, const FileSpec& file_
   // and removes the WAL.
   if (sqlite3_close(db) != SQLITE_OK && status == kStatusOk) status = kStatusIoError;
   std::error_code ec;
-  if (status == kStatusOk && std::filesystem::exists(tmp + "-wal", ec)) status = kStatusIoError;
+  if (status == kStatusOk && std::filesystem::exists(FsPath(tmp + "-wal"), ec)) status = kStatusIoError;
   if (status != kStatusOk) {
     for (const char* suffix : {"", "-journal", "-wal", "-shm"}) RemoveQuietly(tmp + suffix);
     return status;
@@ -206,12 +207,12 @@ std::int16_t Store::Create(const std::string& native_path, const FileSpec& file_
   // A WAL left by a killed writer of the old file must not be applied to
   // the new one.
   for (const char* suffix : {"-wal", "-shm", "-journal"}) RemoveQuietly(native_path + suffix);
-  std::filesystem::rename(tmp, native_path, ec);
+  std::filesystem::rename(FsPath(tmp), FsPath(native_path), ec);
   if (ec) {
     RemoveQuietly(tmp);
     return ec == std::errc::permission_denied ? kStatusAccessDenied : kStatusIoError;
   }
-  std::string dir = std::filesystem::path(native_path).parent_path().string();
+  std::string dir = NativeString(FsPath(native_path).parent_path());
   (void)SyncDirectory(Utf8ToCp850(dir.empty() ? "." : dir));
   return kStatusOk;
 }

@@ -14,6 +14,7 @@
 #include "recman/admin.h"
 #include "recman/backend_config.h"
 #include "recman/file_spec.h"
+#include "tests/support/test_dir.h"
 
 #ifdef KEL_HAVE_LIBPQ
 #include <libpq-fe.h>
@@ -22,9 +23,7 @@
 namespace kel::testing {
 
 TempDir::TempDir() {
-  std::string templ = "/tmp/kel-recman-XXXXXX";
-  char* made = ::mkdtemp(templ.data());
-  path_ = made == nullptr ? "/tmp" : made;
+  path_ = MakeTestDirectory("kel-recman");
 }
 
 TempDir::~TempDir() {

@@ -235,15 +235,31 @@ TEST_F(HelpTest, HotKeysAreNotActiveInsideHelp) {
 TEST_F(HelpTest, AWindowsSessionRunsTheLauncherInstead) {
   EXPECT_EQ(HelpLauncherCommand("C:\\WINDOWS\\SYSTEM32\\CMD.EXE", "TAVIRENO"),
             "C:\\WINDOWS\\SYSTEM32\\CMD.EXE /C VOPRUN AJUDA\\TAVIRENO.HTM");
-  // A stand-in command interpreter that writes down its arguments.
-  const std::string script = dir_ + "/comspec.sh";
-  File f;
-  ASSERT_EQ(OpenFile(script, FileAccess::kWriteTruncate, FileShare::kShared, &f), FileResult::kOk);
-  ASSERT_TRUE(f.Append("#!/bin/sh\nprintf '%s\\n' \"$*\" > '" + dir_ + "/args'\nexit 5\n"));
-  f.Close();
-  std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+  // On Windows the system's command interpreter runs a stand-in launcher
+  // (VOPRUN.CMD in the current folder, the installation's) that writes
+  // down what it was asked for; elsewhere a stand-in command interpreter
+  // writes down its own arguments.
+  const std::string system_comspec = SystemEnv().GetVariable("COMSPEC");
   FakeEnv env;
-  env.SetVariable("COMSPEC", script);
+  std::string expected;
+  File f;
+  if (!system_comspec.empty()) {
+    ASSERT_EQ(OpenFile("VOPRUN.CMD", FileAccess::kWriteTruncate, FileShare::kShared, &f),
+              FileResult::kOk);
+    ASSERT_TRUE(f.Append("@echo %*>args\r\n"));
+    f.Close();
+    env.SetVariable("COMSPEC", system_comspec);
+    expected = "AJUDA\\TAVIRENO.HTM\r\n";
+  } else {
+    const std::string script = dir_ + "/comspec.sh";
+    ASSERT_EQ(OpenFile(script, FileAccess::kWriteTruncate, FileShare::kShared, &f),
+              FileResult::kOk);
+    ASSERT_TRUE(f.Append("#!/bin/sh\nprintf '%s\\n' \"$*\" > '" + dir_ + "/args'\nexit 5\n"));
+    f.Close();
+    std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+    env.SetVariable("COMSPEC", script);
+    expected = "/C VOPRUN AJUDA\\TAVIRENO.HTM\n";
+  }
   ScopedEnv scoped(&env);
   Session().PlatformKind = "WIN";
   Page("TAVIRENO", Numbered(3));
@@ -251,7 +267,7 @@ TEST_F(HelpTest, AWindowsSessionRunsTheLauncherInstead) {
   ShowHelp("TAVIRENO");  // no key is read: the screen stays as it is
   std::string args;
   ASSERT_TRUE(ReadWholeFile(dir_ + "/args", &args));
-  EXPECT_EQ(args, "/C VOPRUN AJUDA\\TAVIRENO.HTM\n");
+  EXPECT_EQ(args, expected);
   EXPECT_EQ(Screenful(), before);
 }
 

@@ -169,9 +169,9 @@ ConsoleStatus SelectConsole(ConsoleKind kind, std::string* message) {
     case ConsoleKind::kPlain:
       console = OpenPlainConsole();
       break;
-    case ConsoleKind::kCurses:
-      if (Buf().console->Kind() == ConsoleKind::kCurses) return ConsoleStatus::kOk;
-      console = OpenCursesConsole(&status, &why);
+    case ConsoleKind::kTerminal:
+      if (Buf().console->Kind() == ConsoleKind::kTerminal) return ConsoleStatus::kOk;
+      console = OpenTerminalConsole(&status, &why);
       break;
   }
   if (console == nullptr) {

@@ -18,7 +18,9 @@
 #include <stdlib.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "gtest/gtest.h"
 #include "platform/console_memory.h"
@@ -27,14 +29,15 @@
 #include "screen/screen_buffer.h"
 #include "screen/window_stack_file.h"
 #include "util/session_context.h"
+#include "tests/support/test_dir.h"
 
 namespace kel {
 
 class ScreenTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char templ[] = "/tmp/kel-screen-XXXXXX";
-    ASSERT_NE(::mkdtemp(templ), nullptr);
+    const std::string templ = MakeTestDirectory("kel-screen");
+    ASSERT_FALSE(templ.empty());
     dir_ = templ;
     ResetSession();
     Session().TempDir = dir_ + "\\";
@@ -48,7 +51,10 @@ class ScreenTest : public ::testing::Test {
       EXPECT_EQ(Screen().ColourStack, "") << "a colour was left saved";
       EXPECT_FALSE(FileExists(StackFile())) << "the window stack file was left behind";
     }
-    std::system(("rm -rf '" + dir_ + "'").c_str());
+    {
+      std::error_code ignored;
+      std::filesystem::remove_all(dir_, ignored);
+    }
     ResetSession();
   }
 

@@ -8,6 +8,7 @@
 #include "startup/session.h"
 #include "util/installation_settings.h"
 #include "util/session_context.h"
+#include "tests/support/test_dir.h"
 
 namespace kel {
 namespace {
@@ -17,8 +18,8 @@ namespace fs = std::filesystem;
 class DataServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char templ[] = "/tmp/kel-dataserver-XXXXXX";
-    ASSERT_NE(::mkdtemp(templ), nullptr);
+    const std::string templ = MakeTestDirectory("kel-dataserver");
+    ASSERT_FALSE(templ.empty());
     dir_ = templ;
     root_ = dir_ + "/";
   }
@@ -28,7 +29,7 @@ class DataServerTest : public ::testing::Test {
     ResetSession();
     fs::remove_all(dir_);
   }
-  void WriteNuri(const std::string& text) { std::ofstream(root_ + "Nuri.ini") << text; }
+  void WriteNuri(const std::string& text) { std::ofstream(root_ + "Nuri.ini", std::ios::binary) << text; }
 
   std::string dir_, root_;
   FakeEnv env_;

@@ -11,6 +11,7 @@
 #include "screen/field_editor.h"
 #include "screen/form_tables.h"
 #include "util/session_context.h"
+#include "tests/support/test_dir.h"
 
 namespace kel {
 namespace {
@@ -52,8 +53,8 @@ std::vector<std::string> SampleLines(const std::string& comment = "",
 class FormFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char templ[] = "/tmp/kel-form-XXXXXX";
-    ASSERT_NE(::mkdtemp(templ), nullptr);
+    const std::string templ = MakeTestDirectory("kel-form");
+    ASSERT_FALSE(templ.empty());
     dir_ = templ;
     Session().SessionLanguage = "SPA";
   }

@@ -59,7 +59,7 @@ std::string CommandLineOf(int argc, char** argv) {
 // message stays readable after the program has gone.
 int Stop(int code, const std::string& cp850_message) {
   UseMemoryConsole();
-  std::fprintf(stderr, "tavireno: %s\n", Cp850ToUtf8(cp850_message).c_str());
+  std::fprintf(stderr, "tavireno: %s\n", StandardStreamText(cp850_message).c_str());
   return code;
 }
 
@@ -73,7 +73,8 @@ void ExitAfterOpenFailure(int code) {
     UseMemoryConsole();
     for (std::size_t start = 0; start < text.size();) {
       const std::size_t end = std::min(text.find('\n', start), text.size());
-      std::fprintf(stderr, "tavireno: %s\n", Cp850ToUtf8(text.substr(start, end - start)).c_str());
+      std::fprintf(stderr, "tavireno: %s\n",
+                   StandardStreamText(text.substr(start, end - start)).c_str());
       start = end + 1;
     }
   }
@@ -91,7 +92,7 @@ void SelectConsoleForRun(bool automatic) {
     std::exit(kExitTerminalUnusable);
   }
   std::fprintf(stderr, "tavireno: %s\n",
-               Cp850ToUtf8(PlainOutputNotice(Utf8ToCp850(why))).c_str());
+               StandardStreamText(PlainOutputNotice(Utf8ToCp850(why))).c_str());
   if (SelectConsole(ConsoleKind::kPlain) != ConsoleStatus::kOk) std::exit(kExitTerminalUnusable);
 }
 

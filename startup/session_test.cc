@@ -9,6 +9,7 @@
 #include "util/dates.h"
 #include "util/installation_settings.h"
 #include "util/session_context.h"
+#include "tests/support/test_dir.h"
 
 namespace kel {
 namespace {
@@ -20,8 +21,8 @@ using Variables = std::map<std::string, std::string>;  // "@" in a value: the te
 class SessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char templ[] = "/tmp/kel-session-XXXXXX";
-    ASSERT_NE(::mkdtemp(templ), nullptr);
+    const std::string templ = MakeTestDirectory("kel-session");
+    ASSERT_FALSE(templ.empty());
     dir_ = templ;
     old_cwd_ = CurrentDirectory();
   }

@@ -1,7 +1,5 @@
 #include "tools/mkinstall/installer.h"
 
-#include <sys/wait.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -17,6 +15,7 @@
 #include "tools/mkinstall/sample_data.h"
 #include "tools/mkinstall/sample_sources.h"
 #include "tools/mkinstall/scale.h"
+#include "tests/support/exit_status.h"
 #include "tools/mkinstall/text_files.h"
 
 namespace kel {
@@ -162,7 +161,7 @@ TEST_F(Installation, NeverWritesOverSomethingElse) {
   std::string error;
   // A non-empty directory without the marker: refused, with or without force.
   fs::create_directories(dir_);
-  std::ofstream(dir_ / "Nuri.ini") << "[Usuari]\r\nIdioma=SPA\r\n";
+  std::ofstream(dir_ / "Nuri.ini", std::ios::binary) << "[Usuari]\r\nIdioma=SPA\r\n";
   EXPECT_EQ(Write(0, false, &error), InstallStatus::kRefused);
   EXPECT_NE(error.find("--force"), std::string::npos) << error;
   EXPECT_EQ(Write(0, true, &error), InstallStatus::kRefused);
@@ -204,7 +203,7 @@ class Command : public Installation {
     int status = std::system((program + " " + arguments + " >" + out.string() + " 2>&1").c_str());
     *output = ReadFile(out);
     fs::remove(out);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return ExitCodeOfSystem(status);
   }
 };
 
@@ -222,9 +221,10 @@ TEST_F(Command, ExitCodesAndEnvironment) {
       {dir_.string() + " --bogus", 1, "unknown option"},
       {dir_.string() + " other", 1, "one directory only"},
       {"--help", 0, "usage: mkinstall DIR"},
-      {dir_.string() + " --records=25 --seed 9", 0, "export KELROOT='" + dir_.string() + "/'\n"},
+      // (Lines end in "\n", or "\r\n" on Windows.)
+      {dir_.string() + " --records=25 --seed 9", 0, "export KELROOT='" + dir_.string() + "/'"},
       {dir_.string(), 2, "--force"},
-      {dir_.string() + " --force", 0, "export KELTMP='" + dir_.string() + "/TERM01'\n"},
+      {dir_.string() + " --force", 0, "export KELTMP='" + dir_.string() + "/TERM01'"},
   };
   for (const auto& c : cases) {
     std::string output;

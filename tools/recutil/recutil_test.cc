@@ -13,6 +13,7 @@
 #include "recman/file_spec.h"
 #include "tools/recutil/report.h"
 #include "tools/recutil/sequential.h"
+#include "tests/support/test_dir.h"
 
 namespace kel {
 namespace {
@@ -84,8 +85,8 @@ std::string Sequential(const std::vector<std::string>& records, bool end = true)
 class RecutilTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char templ[] = "/tmp/kel-recutil-XXXXXX";
-    ASSERT_NE(::mkdtemp(templ), nullptr);
+    const std::string templ = MakeTestDirectory("kel-recutil");
+    ASSERT_FALSE(templ.empty());
     dir_ = templ;
     Write(P("d.xdf"), Dictionary());
   }

@@ -21,7 +21,6 @@ std::uint32_t U32(const std::string& s, std::size_t at) {
 
 const char* YesNo(bool b) { return b ? "Yes" : "No"; }
 
-std::string Line(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Line(const char* format, ...) {
   char buf[256];
   va_list args;
