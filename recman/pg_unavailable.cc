@@ -30,4 +30,6 @@ std::int16_t ListServerDataFiles(std::vector<std::string>* names) {
 
 void ForgetServerConnectionsAfterFork() {}
 
+std::uint64_t ServerWaits() { return 0; }
+
 }  // namespace kel
