@@ -10,10 +10,6 @@
 namespace kel {
 namespace {
 
-// Records inserted per transaction: big enough that a server's round trips
-// do not count, small enough to keep memory flat on large files.
-constexpr std::size_t kBatch = 500;
-
 // FNV-1a over every record's length and bytes, in order.
 class Digest {
  public:
@@ -102,8 +98,11 @@ std::int16_t CopyDataFile(const CopyRequest& request, const CopyProgress& progre
   }
 
   Digest source_digest;
+  // Batches of a few megabytes, one transaction each: big enough that a
+  // server's commits do not count, small enough to keep memory flat on
+  // large files.
   std::vector<std::string> batch;
-  batch.reserve(kBatch);
+  std::size_t batch_bytes = 0;
   std::string record;
   std::uint32_t read = 0;
   auto flush = [&]() -> std::int16_t {
@@ -116,6 +115,7 @@ std::int16_t CopyDataFile(const CopyRequest& request, const CopyProgress& progre
     }
     *copied += static_cast<std::uint32_t>(batch.size());
     batch.clear();
+    batch_bytes = 0;
     if (progress) progress(*copied, total);
     return kStatusOk;
   };
@@ -123,8 +123,9 @@ std::int16_t CopyDataFile(const CopyRequest& request, const CopyProgress& progre
   for (; st == kStatusOk; st = source.Next(false, -1, &record)) {
     source_digest.Add(record);
     ++read;
+    batch_bytes += record.size();
     batch.push_back(std::move(record));
-    if (batch.size() == kBatch) {
+    if (batch_bytes >= request.batch_bytes) {
       if (std::int16_t s = flush(); s != kStatusOk) return s;
     }
   }
