@@ -57,7 +57,6 @@ std::int16_t PgStore::InsertBatch(const std::vector<std::string>& records, std::
   std::vector<std::int64_t> new_unique(keys);
   std::vector<std::pair<int, std::uint64_t>> questions;  // key, ticket
   for (std::size_t k = 0; k < keys; ++k) {
-    if (!spec_.keys[k].duplicates) continue;
     const int key = static_cast<int>(k);
     if (ValuesKnown(key)) {
       for (std::size_t i = 0; i < n; ++i) {
@@ -65,6 +64,7 @@ std::int16_t PgStore::InsertBatch(const std::vector<std::string>& records, std::
       }
       continue;
     }
+    if (!spec_.keys[k].duplicates) continue;
     std::vector<const std::string*> items;
     for (std::size_t i = 0; i < n; ++i) {
       if (present[i * keys + k] != 0) items.push_back(&enc[i * keys + k]);
@@ -135,7 +135,7 @@ std::int16_t PgStore::InsertBatch(const std::vector<std::string>& records, std::
   counts_.records += static_cast<std::int64_t>(n);
   counts_dirty_[0] = true;
   for (std::size_t k = 0; k < keys; ++k) {
-    if (spec_.keys[k].duplicates) {
+    if (spec_.keys[k].duplicates || ValuesKnown(static_cast<int>(k))) {
       counts_.unique_values[k] += new_unique[k];
     } else {
       for (std::size_t i = 0; i < n; ++i) counts_.unique_values[k] += present[i * keys + k];

@@ -637,21 +637,27 @@ std::int16_t PgStore::Update(std::int64_t id, const std::string& old_record,
     if (!c.new_null && NoteValue(c.key, c.new_enc, +1)) ++u;
     counts_dirty_[c.key + 1] = true;
   };
-  if (changes.empty() || !unique_changes) {
-    // Only keys with duplicates move, or none: nothing the server could
-    // refuse that the caller must hear at once. Kept back and sent with
-    // the other rewrites as one statement (a failure fails the transaction
-    // and is reported by the next answer or the commit), when the counts
-    // need no question to the server.
-    bool known = true;
+  // With the values of every key it moves known, the counts follow at once
+  // and a unique key's new value is checked here (5 when another record
+  // holds it). Moving only keys with duplicates, or none, it cannot then be
+  // refused in a way the caller must hear at once: it is kept back and sent
+  // with the other rewrites as one statement (a failure fails the
+  // transaction and is reported by the next answer or the commit).
+  bool known = true;
+  for (int key : moved) known = known && ValuesKnown(key);
+  if (!known) {
+    if (std::int16_t st = MaybeLoadValues(moved); st != kStatusOk) return st;
+    known = true;
     for (int key : moved) known = known && ValuesKnown(key);
-    if (!known) {
-      if (std::int16_t st = MaybeLoadValues(moved); st != kStatusOk) return st;
-      known = true;
-      for (int key : moved) known = known && ValuesKnown(key);
-    }
-    if (known) {
-      for (Change& c : changes) note_known(c);
+  }
+  for (const Change& c : changes) {
+    if (spec_.keys[c.key].duplicates || c.new_null || !ValuesKnown(c.key)) continue;
+    auto held = values_[c.key].find(c.new_enc);
+    if (held != values_[c.key].end() && held->second > 0) return kStatusDuplicateKey;
+  }
+  if (known) {
+    for (Change& c : changes) note_known(c);
+    if (!unique_changes) {
       KeepRewrite(id, old_record, record, moved);
       Wrote();
       return kStatusOk;
@@ -737,7 +743,7 @@ std::int16_t PgStore::Update(std::int64_t id, const std::string& old_record,
   }
   for (Change& c : changes) {
     if (ValuesKnown(c.key)) {
-      note_known(c);
+      if (!known) note_known(c);
       continue;
     }
     if (counted_later) continue;

@@ -130,9 +130,9 @@ class PgStore final : public Store, public PgParticipant {
   // --- Known key values (pg_values.cc).
   // Whether the values of `key` are known in this write transaction.
   bool ValuesKnown(int key) const;
-  // Called for each rewrite that moves keys with duplicates without their
-  // values known: after enough of them, loads the values of `keys` (when
-  // there are not too many). 0, or the status of a failed load.
+  // Called for each rewrite that moves keys without their values known:
+  // after enough of them, loads the values of `keys` (when there are not
+  // too many). 0, or the status of a failed load.
   std::int16_t MaybeLoadValues(const std::vector<int>& keys);
   // One more (+1) or one fewer (-1) record holds `encoded` on `key`, whose
   // values are known: true when a value appears or disappears (the key's
@@ -182,8 +182,8 @@ class PgStore final : public Store, public PgParticipant {
   std::vector<char> rewrite_keyed_;
   std::size_t keyed_kept_ = 0;
   std::vector<char> kept_moved_;
-  // Known key values: per key with duplicates whose values were loaded,
-  // each value's number of records, as the server had them when the
+  // Known key values: per key whose values were loaded, each value's
+  // number of records, as the server had them when the
   // catalogue row's version was `values_token_`, plus this process's
   // writes since. Every write that changes key values rewrites that row at
   // its commit, so another version means that another station wrote keys.

@@ -1,7 +1,8 @@
-// Known key values of a server file: for a key with duplicates, every value
-// and how many records hold it, so that a rewrite moving that key keeps the
-// key's count of unique values without asking the server about the old and
-// the new value (a round trip per record, which Stat would wait for).
+// Known key values of a server file: for a key, every value and how many
+// records hold it, so that a rewrite moving that key keeps the key's count
+// of unique values, and learns whether a unique key's new value is taken,
+// without asking the server about the old and the new value (a round trip
+// per record, which Stat or the rewrite itself would wait for).
 //
 // The values are loaded under the file's write lock, once a stream of such
 // rewrites shows that they pay (a load reads the whole key; a question costs
