@@ -44,6 +44,7 @@ std::string PgStore::CountsOf(const FileCounts& counts) { return CountsBytes(cou
 PgStore::~PgStore() {
   DropPrefetch();
   if (conn_ != nullptr) {
+    if (token_ticket_ != 0) conn_->DropKept(token_ticket_);
     conn_->Leave(this);
     conn_->Release();
   }
@@ -351,8 +352,9 @@ std::int16_t PgStore::RowsFrom(const PgRows& r, std::vector<Row>* rows) {
 
 std::int16_t PgStore::One(const std::string& sql, const std::vector<PgParam>& params,
                           std::int16_t none, Row* row) {
-  // Rewrites kept back change no key: the rows found are the same with them
-  // or without, and RowsFrom gives them their kept-back bytes.
+  // Rewrites kept back move no key along which this reads (Seek sends
+  // those first): the rows found are the same with them or without, and
+  // RowsFrom gives them their kept-back bytes.
   PgRows r;
   if (std::int16_t st = conn_->Query(sql, params, &r, /*send_pending=*/false); st != kStatusOk) {
     return st;
