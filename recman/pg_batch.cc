@@ -2,6 +2,8 @@
 // one COPY of all of them in PostgreSQL's binary format, with the questions
 // the counts need asked before it, instead of a round trip per record.
 #include <algorithm>
+#include <string_view>
+#include <unordered_set>
 
 #include "recman/key_codec.h"
 #include "recman/pg_arrays.h"
@@ -65,15 +67,18 @@ std::int16_t PgStore::InsertBatch(const std::vector<std::string>& records, std::
       continue;
     }
     if (!spec_.keys[k].duplicates) continue;
+    // Each value once: the server looks each up in the key's index.
+    std::unordered_set<std::string_view> seen;
     std::vector<const std::string*> items;
     for (std::size_t i = 0; i < n; ++i) {
-      if (present[i * keys + k] != 0) items.push_back(&enc[i * keys + k]);
+      const std::string& value = enc[i * keys + k];
+      if (present[i * keys + k] != 0 && seen.insert(value).second) items.push_back(&value);
     }
     if (items.empty()) continue;
     SendKeyedFor(key);
     questions.push_back(
         {key, conn_->DeferKept(
-                  "SELECT count(DISTINCT v) FROM unnest($1::bytea[]) AS v WHERE NOT "
+                  "SELECT count(*) FROM unnest($1::bytea[]) AS v WHERE NOT "
                   "EXISTS (SELECT 1 FROM " +
                       table_ + " WHERE " + KeyName(key) + " = v)",
                   {PgParam::Raw(pg_arrays::kByteaArrayOid, pg_arrays::BytesArray(items))})});
