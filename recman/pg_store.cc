@@ -21,6 +21,23 @@ constexpr int kMaxFetch = 256;
 // Rewrites kept back at most before they go out.
 constexpr std::size_t kMaxKeptRewrites = 1024;
 
+// The bytes [first, last) outside which `a` and `b` (`n` bytes each) are
+// equal; first == last when they are equal throughout. Compared eight bytes
+// at a time.
+std::pair<int, int> DifferingBytes(const std::uint8_t* a, const std::uint8_t* b, int n) {
+  int first = 0, last = n;
+  auto word = [](const std::uint8_t* p) {
+    std::uint64_t w;
+    std::memcpy(&w, p, sizeof w);
+    return w;
+  };
+  while (first + 8 <= last && word(a + first) == word(b + first)) first += 8;
+  while (first < last && a[first] == b[first]) ++first;
+  while (last - 8 >= first && word(a + last - 8) == word(b + last - 8)) last -= 8;
+  while (last > first && a[last - 1] == b[last - 1]) --last;
+  return {first, last};
+}
+
 std::string CountsBytes(const FileCounts& c) {
   std::string out;
   auto put = [&out](std::int64_t v) {
@@ -196,10 +213,8 @@ void PgStore::KeepRewrite(std::int64_t id, const std::string& old_record,
   const char keyed = moved.empty() ? 0 : 1;
   // The bytes that differ from the record as stored (or as an earlier
   // rewrite kept back left it, itself laid over the stored one).
-  int first = 0, last = static_cast<int>(len);
   const auto* old = reinterpret_cast<const std::uint8_t*>(old_record.data());
-  while (first < last && old[first] == record[first]) ++first;
-  while (last > first && old[last - 1] == record[last - 1]) --last;
+  const auto [first, last] = DifferingBytes(old, record, static_cast<int>(len));
   auto kept = rewrite_index_.find(id);
   if (kept != rewrite_index_.end()) {
     const std::size_t i = kept->second;
@@ -227,12 +242,23 @@ void PgStore::KeepRewrite(std::int64_t id, const std::string& old_record,
   // stand in the wrong place.
   if (std::find(moved.begin(), moved.end(), ahead_.path) != moved.end()) {
     ForgetAhead();
-  } else if (ahead_.path != -2) {
-    for (Row& r : ahead_.rows) {
-      if (r.id == id) r.data.assign(reinterpret_cast<const char*>(record), len);
-    }
+  } else {
+    UpdateAhead(id, record);
   }
   if (rewrite_ids_.size() >= kMaxKeptRewrites) SendPending();
+}
+
+void PgStore::UpdateAhead(std::int64_t id, const std::uint8_t* record) {
+  if (ahead_.path == -2) return;
+  const auto* bytes = reinterpret_cast<const char*>(record);
+  // Mostly the row handed out last: a reader going along rewrites it.
+  if (ahead_.pos > 0 && ahead_.pos <= ahead_.rows.size() && ahead_.rows[ahead_.pos - 1].id == id) {
+    ahead_.rows[ahead_.pos - 1].data.assign(bytes, spec_.record_length);
+    return;
+  }
+  for (Row& r : ahead_.rows) {
+    if (r.id == id) r.data.assign(bytes, spec_.record_length);
+  }
 }
 
 void PgStore::SendKeyedFor(int key) {
@@ -738,10 +764,8 @@ std::int16_t PgStore::Update(std::int64_t id, const std::string& old_record,
   DropPrefetch();
   if (std::find(moved.begin(), moved.end(), ahead_.path) != moved.end()) {
     ForgetAhead();
-  } else if (ahead_.path != -2) {
-    for (Row& r : ahead_.rows) {
-      if (r.id == id) r.data.assign(reinterpret_cast<const char*>(record), spec_.record_length);
-    }
+  } else {
+    UpdateAhead(id, record);
   }
   for (Change& c : changes) {
     if (ValuesKnown(c.key)) {

@@ -123,6 +123,8 @@ class PgStore final : public Store, public PgParticipant {
   void KeepRewrite(std::int64_t id, const std::string& old_record, const std::uint8_t* record,
                    const std::vector<int>& moved);
   bool KeepsKeyedRewrites() const { return keyed_kept_ > 0; }
+  // Gives the rows read ahead with position `id` the record's new bytes.
+  void UpdateAhead(std::int64_t id, const std::uint8_t* record);
   // Before a read along `key` or a question about key values: the rewrites
   // kept back that move that key (any key, for -1) go to the server first.
   void SendKeyedFor(int key);
@@ -176,7 +178,7 @@ class PgStore final : public Store, public PgParticipant {
   std::vector<std::int64_t> rewrite_ids_;
   std::string rewrite_data_;
   std::vector<std::pair<int, int>> rewrite_span_;
-  std::map<std::int64_t, std::size_t> rewrite_index_;
+  std::unordered_map<std::int64_t, std::size_t> rewrite_index_;
   // Per rewrite kept back: whether it moves keys with duplicates (sent with
   // its keys' new values); per key: whether a kept-back rewrite moves it.
   std::vector<char> rewrite_keyed_;
