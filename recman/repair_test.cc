@@ -121,7 +121,7 @@ TEST_P(RepairTest, KeysThatNoLongerMatchTheirRecordsAreBuiltAgain) {
   EXPECT_EQ(h.record(), records_[3]);
   std::string stat;
   ASSERT_EQ(h.Stat(&stat, -1), kStatusOk);
-  EXPECT_EQ(static_cast<std::uint8_t>(stat[5]), 0x60) << "the specification is kept";
+  EXPECT_EQ(static_cast<std::uint8_t>(stat[5]), 0x60) << "the file specification is kept";
   if (OnSqlite()) {
     EXPECT_TRUE(std::filesystem::exists(path_ + ".damaged"));
     EXPECT_EQ(out.damaged_copy, path_ + ".damaged");
