@@ -16,13 +16,19 @@
 //            refuses the others)
 // Each repetition converts to another language than the one before, so
 // every pass changes the bytes. The medians of the repetitions are printed.
-// With --server the installation's data files are first copied to that
-// PostgreSQL server (schema kel_bench, replaced) and the SQLite files
-// removed; the program finds the server through "Nuri.ini" [Dades], the
-// loop and the bound through the record manager's configuration.
+//
+// With --server a second, identical installation is written and its data
+// files copied to a PostgreSQL server (schema kel_bench, replaced; the copy
+// is timed: recutil copy to-server's path) and removed; the program finds
+// the server through "Nuri.ini" [Dades], the loop and the bound through the
+// record manager's configuration. Each repetition then runs the program on
+// the SQLite files and on the server, one after the other, and the loop and
+// the bound on the server; the goal is the program on the server within
+// twice its cost on the SQLite files. Without a connection string the
+// benchmark starts a server of its own (bench_server.h).
 //
 // usage: tavireno_bench [--records N] [--reps N] [--dir DIR] [--bin TAVIRENO]
-//                       [--server CONNINFO] [--smoke]
+//                       [--server [CONNINFO]] [--smoke]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -32,6 +38,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_server.h"
 #include "convert/converters.h"
 #include "platform/system.h"
 #include "recman/admin.h"
@@ -180,15 +187,37 @@ bool MoveToServer(const std::string& root, const std::string& server, const std:
   return true;
 }
 
+// Runs the program once over the installation, converting to `language`.
+// Seconds, or -1 when it failed.
+double Program(const std::string& bin, const InstallReport& report, const std::string& language) {
+  if (IniWrite(report.terminal_dir + "/NuriTerm.ini", "Sistema", "Idioma", language) !=
+      IniWriteResult::kOk) {
+    std::fprintf(stderr, "tavireno_bench: cannot set the terminal's language\n");
+    return -1;
+  }
+  const std::string command = "KELDB='' KELROOT='" + report.root + "' KELTMP='" +
+                              report.terminal_dir + "' '" + bin +
+                              "' /AUTO >/dev/null 2>&1 </dev/null";
+  auto start = Clock::now();
+  if (std::system(command.c_str()) != 0) {
+    std::fprintf(stderr, "tavireno_bench: %s failed\n", command.c_str());
+    return -1;
+  }
+  const double seconds = Seconds(start);
+  std::filesystem::remove(report.root + "db.log");
+  return seconds;
+}
+
 int Run(int argc, char** argv) {
   long records_per_file = 20000;
   int reps = 3;
   std::string dir = "/tmp/kel-tavireno-bench";
   std::string bin = KEL_TAVIRENO_BIN;
-  std::string server;
+  BenchServer server;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     const bool more = i + 1 < argc;
+    if (server.Parse(argc, argv, &i)) continue;
     if (a == "--smoke") {
       records_per_file = 40;
       reps = 1;
@@ -200,64 +229,75 @@ int Run(int argc, char** argv) {
       dir = argv[++i];
     } else if (a == "--bin" && more) {
       bin = argv[++i];
-    } else if (a == "--server" && more) {
-      server = argv[++i];
     } else {
       std::fprintf(stderr,
                    "usage: tavireno_bench [--records N] [--reps N] [--dir DIR] [--bin TAVIRENO] "
-                   "[--server CONNINFO] [--smoke]\n");
+                   "[--server [CONNINFO]] [--smoke]\n");
       return 2;
     }
   }
+  const bool on_server = server.wanted();
+  if (on_server) {
+    if (int st = server.Start(); st != 0) return st;
+  }
 
   std::filesystem::remove_all(dir);
-  InstallOptions options;
-  options.directory = dir + "/inst";
-  options.records = records_per_file;
-  InstallReport report;
-  std::string error;
-  if (WriteInstallation(options, &report, &error) != InstallStatus::kOk) {
-    std::fprintf(stderr, "tavireno_bench: %s\n", error.c_str());
-    return 2;
+  // The installation the loop and the bound run on (moved to the server
+  // with --server), and with --server its twin that stays on SQLite files.
+  InstallReport report, files_report;
+  for (InstallReport* r : {&report, &files_report}) {
+    if (r == &files_report && !on_server) break;
+    InstallOptions options;
+    options.directory = dir + (r == &report ? "/inst" : "/files");
+    options.records = records_per_file;
+    std::string error;
+    if (WriteInstallation(options, r, &error) != InstallStatus::kOk) {
+      std::fprintf(stderr, "tavireno_bench: %s\n", error.c_str());
+      return 2;
+    }
   }
   const std::string root = report.root;
   const std::string log = dir + "/loop.log";
   const double total = static_cast<double>(report.records);
-  if (!server.empty() && !MoveToServer(root, server, "kel_bench")) return 2;
+  double move_us = 0;
+  if (on_server) {
+    const auto start = Clock::now();
+    if (!MoveToServer(root, server.conninfo(), "kel_bench")) return 2;
+    move_us = Seconds(start) * 1e6 / total;
+  }
   std::printf("installation: %lld records in %d files (--records %ld), %d repetitions, on %s\n",
               static_cast<long long>(report.records), report.data_files, records_per_file, reps,
-              server.empty() ? "SQLite files" : "the server (schema kel_bench)");
+              on_server ? "SQLite files and, a copy of it, on the server" : "SQLite files");
+  if (on_server) {
+    std::printf("server: %s, schema kel_bench\n", server.Description().c_str());
+    std::printf("copied to the server (recutil copy to-server, compared after): %.2f us/record\n",
+                move_us);
+  }
 
-  std::vector<double> program_s, census_s, loop_s, bound_s, loop_subset_s;
+  std::vector<double> program_s, files_program_s, census_s, loop_s, bound_s, loop_subset_s, waits;
   long bound_records = 0;
   int bound_files = 0;
   for (int rep = 0; rep < reps; ++rep) {
-    // The program, to one language...
+    // The program, to one language, on the SQLite files and on the server...
     const std::string program_language = kLanguages[(2 * rep) % 3];
-    if (IniWrite(report.terminal_dir + "/NuriTerm.ini", "Sistema", "Idioma", program_language) !=
-        IniWriteResult::kOk) {
-      std::fprintf(stderr, "tavireno_bench: cannot set the terminal's language\n");
-      return 2;
+    if (on_server) {
+      const double files_seconds = Program(bin, files_report, program_language);
+      if (files_seconds < 0) return 2;
+      files_program_s.push_back(files_seconds);
     }
-    const std::string command = "KELDB='' KELROOT='" + root + "' KELTMP='" + report.terminal_dir +
-                                "' '" + bin + "' /AUTO >/dev/null 2>&1 </dev/null";
-    auto start = Clock::now();
-    if (std::system(command.c_str()) != 0) {
-      std::fprintf(stderr, "tavireno_bench: %s failed\n", command.c_str());
-      return 2;
-    }
-    program_s.push_back(Seconds(start));
-    std::filesystem::remove(root + "db.log");
+    const double seconds = Program(bin, report, program_language);
+    if (seconds < 0) return 2;
+    program_s.push_back(seconds);
 
     // The census of the same files, as they now stand.
     const std::string census = "KELDB='' KELROOT='" + root + "' KELTMP='" + report.terminal_dir +
                                "' '" + bin + "' /INFORME /CSV >/dev/null 2>&1 </dev/null";
-    start = Clock::now();
+    const auto census_start = Clock::now();
     if (std::system(census.c_str()) != 0) {
       std::fprintf(stderr, "tavireno_bench: %s failed\n", census.c_str());
       return 2;
     }
-    census_s.push_back(Seconds(start));
+    census_s.push_back(Seconds(census_start));
 
     // ...then the loop to the next one, file by file, timing the files the
     // bound accepts apart.
@@ -266,17 +306,18 @@ int Run(int argc, char** argv) {
     long looped = 0;
     bound_records = 0;
     bound_files = 0;
+    const std::uint64_t waits_before = ServerWaits();
     for (const ConverterRow& row : ConverterTable()) {
       const std::string path = NativePath(root, row);
-      start = Clock::now();
+      auto start = Clock::now();
       const long done = Loop(path, row, loop_language, log);
-      const double seconds = Seconds(start);
+      const double loop_seconds = Seconds(start);
       if (done < 0) {
         std::fprintf(stderr, "tavireno_bench: the loop failed on %s\n", path.c_str());
         return 2;
       }
       looped += done;
-      loop_all += seconds;
+      loop_all += loop_seconds;
       std::filesystem::remove(log);
       start = Clock::now();
       const long bounded = Bound(path, row, kLanguages[(2 * rep + 2) % 3], done);
@@ -287,7 +328,7 @@ int Run(int argc, char** argv) {
       }
       if (bounded > 0) {
         bound += bound_seconds;
-        loop_subset += seconds;
+        loop_subset += loop_seconds;
         bound_records += bounded;
         ++bound_files;
       }
@@ -299,30 +340,53 @@ int Run(int argc, char** argv) {
     loop_s.push_back(loop_all);
     bound_s.push_back(bound);
     loop_subset_s.push_back(loop_subset);
+    waits.push_back(static_cast<double>(ServerWaits() - waits_before) / total);
   }
 
   const double program_us = Median(program_s) * 1e6 / total;
   const double loop_us = Median(loop_s) * 1e6 / total;
   const double census_us = Median(census_s) * 1e6 / total;
-  std::printf("%-40s %10s %12s %8s\n", "", "us/record", "records/s", "x loop");
-  std::printf("%-40s %10.2f %12.0f %8.2f\n", "tavireno /AUTO (whole process)", program_us,
-              1e6 / program_us, program_us / loop_us);
-  std::printf("%-40s %10.2f %12.0f %8.2f   (%.2f x /AUTO)\n", "tavireno /INFORME (whole process)",
+  std::printf("%-44s %10s %12s %8s\n", "", "us/record", "records/s", "x loop");
+  if (on_server) {
+    const double files_us = Median(files_program_s) * 1e6 / total;
+    std::printf("%-44s %10.2f %12.0f\n", "tavireno /AUTO on the SQLite files", files_us,
+                1e6 / files_us);
+    std::printf("%-44s %10.2f %12.0f %8.2f   (%.2f x on the SQLite files)\n",
+                "tavireno /AUTO on the server", program_us, 1e6 / program_us, program_us / loop_us,
+                program_us / files_us);
+  } else {
+    std::printf("%-44s %10.2f %12.0f %8.2f\n", "tavireno /AUTO (whole process)", program_us,
+                1e6 / program_us, program_us / loop_us);
+  }
+  std::printf("%-44s %10.2f %12.0f %8.2f   (%.2f x /AUTO)\n",
+              on_server ? "tavireno /INFORME on the server" : "tavireno /INFORME (whole process)",
               census_us, 1e6 / census_us, census_us / loop_us, census_us / program_us);
-  std::printf("%-40s %10.2f %12.0f %8.2f\n", "record-manager loop", loop_us, 1e6 / loop_us, 1.0);
+  if (on_server) {
+    std::printf("%-44s %10.2f %12.0f %8.2f   (%.3f waits for the server a record)\n",
+                "record-manager loop on the server", loop_us, 1e6 / loop_us, 1.0, Median(waits));
+  } else {
+    std::printf("%-44s %10.2f %12.0f %8.2f\n", "record-manager loop", loop_us, 1e6 / loop_us, 1.0);
+  }
   if (bound_records > 0) {
     const double bound_us = Median(bound_s) * 1e6 / static_cast<double>(bound_records);
     const double subset_us = Median(loop_subset_s) * 1e6 / static_cast<double>(bound_records);
     char label[64];
     std::snprintf(label, sizeof label, "bulk bound (%d files, %ld records)", bound_files,
                   bound_records);
-    std::printf("%-40s %10.2f %12.0f %8.2f   (loop on those files: %.2f us/record)\n", label,
+    std::printf("%-44s %10.2f %12.0f %8.2f   (loop on those files: %.2f us/record)\n", label,
                 bound_us, 1e6 / bound_us, bound_us / loop_us, subset_us);
   }
   std::printf("goal: the program costs at most 1.5 x the loop per record: %s\n",
               program_us <= 1.5 * loop_us ? "met" : "MISSED");
   std::printf("goal: the census takes at most a quarter of the time of /AUTO: %s\n",
               census_us <= 0.25 * program_us ? "met" : "MISSED");
+  if (on_server) {
+    const double ratio = program_us / (Median(files_program_s) * 1e6 / total);
+    std::printf(
+        "goal: the program on the server costs at most 2 x the program on SQLite files: "
+        "%.2f x, %s\n",
+        ratio, ratio <= 2.0 ? "met" : "MISSED");
+  }
   std::filesystem::remove_all(dir);
   return 0;
 }

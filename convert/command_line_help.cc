@@ -38,6 +38,7 @@ constexpr UsageEntry kVariables[] = {
     {"KELTMP", "directori de treball del terminal"},
     {"KELEXE", "directori dels programes"},
     {"KELDB", "servidor PostgreSQL de les dades (si no, [Dades] de Nuri.ini)"},
+    {"KELBTR", "biblioteca del gestor de registres instal\xFAlat ([Dades] Gestor)"},
     {"TERM", "tipus de terminal; sense KELTMP, el directori del terminal"},
     {"WINDIR", "la plataforma \x82s Windows (tamb\x82 SYSTEMROOT)"},
     {"HTTP_USER_AGENT", "la plataforma \x82s CGI (tamb\x82 HTTP_ACCEPT)"},

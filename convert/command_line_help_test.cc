@@ -65,7 +65,7 @@ TEST_F(UsageTest, TheUsageIsTranslatedAndFitsTheScreen) {
   EXPECT_EQ(catalan[0], "TAVIRENO versi\xA2 1.01");
   EXPECT_EQ(catalan[3], "\xE9s: tavireno [/AUTO] [/TAULES] [/INFORME [/CSV]] [/? | --version]");
   for (const char* word : {"  /INFORME ", "  /CSV ", "  KELROOT ", "  KELTMP ", "  KELDB ",
-                           "  COMSPEC ", "  75 ", "  3 "}) {
+                           "  KELBTR ", "  COMSPEC ", "  75 ", "  3 "}) {
     bool found = false;
     for (const std::string& line : catalan) found |= line.starts_with(word);
     EXPECT_TRUE(found) << word;

@@ -18,32 +18,39 @@ std::int16_t InsertAll(void* position_block, const std::vector<std::string>& rec
   if (c->read_only) return kStatusAccessDenied;
   Store& s = *c->file->store;
   if (std::int16_t st = s.broken(); st != kStatusOk) return st;
-  // A transaction of its own: what came before is committed first, and the
-  // batch is not cut by the commit window (only Begin commits).
-  if (std::int16_t st = s.Commit(); st != kStatusOk) return st;
-  if (std::int16_t st = s.Begin(true); st != kStatusOk) return st;
-  s.SetBatch(true);
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    if (records[i].size() != s.file_spec().record_length) {
+      *failed = i;
+      return kStatusDataBufferTooShort;
+    }
+  }
   c->phys = Place::kUnpositioned;
   c->logical = Place::kUnpositioned;
   c->has_current = false;
-  std::string record;
-  for (std::size_t i = 0; i < records.size(); ++i) {
-    std::int16_t st = kStatusDataBufferTooShort;
-    if (records[i].size() == s.file_spec().record_length) {
-      record = records[i];
-      std::int64_t id = 0;
-      st = s.Insert(reinterpret_cast<std::uint8_t*>(record.data()), &id);
-    }
-    if (st != kStatusOk) {
-      s.Rollback();
-      s.SetBatch(false);
-      *failed = i;
-      return st;
-    }
+  // A transaction of its own: what came before is committed first, and the
+  // batch is not cut by the commit window (only Begin commits).
+  auto batch = [&s](const std::vector<std::string>& some, std::size_t* at, bool one_by_one) {
+    if (std::int16_t st = s.Commit(); st != kStatusOk) return st;
+    if (std::int16_t st = s.Begin(true); st != kStatusOk) return st;
+    s.SetBatch(true);
+    std::int16_t st = one_by_one ? s.Store::InsertBatch(some, at) : s.InsertBatch(some, at);
+    if (st != kStatusOk) s.Rollback();
+    return st;
+  };
+  *failed = records.size();
+  std::int16_t st = batch(records, failed, false);
+  if (st == kStatusDuplicateKey && *failed == records.size()) {
+    // The engine refused the batch as a whole: inserting one record at a
+    // time, undone again, names the record.
+    std::size_t at = records.size();
+    if (batch(records, &at, true) != kStatusOk) *failed = at;
+    if (s.HasTransaction()) s.Rollback();
   }
-  std::int16_t st = s.Commit();
+  if (st == kStatusOk) {
+    st = s.Commit();
+    if (st != kStatusOk) *failed = records.size();
+  }
   s.SetBatch(false);
-  if (st != kStatusOk) *failed = records.size();
   return st;
 }
 

@@ -53,11 +53,18 @@ struct RepairOutcome {
                                           const std::string& owner, RepairOutcome* out);
 
 // Inserts every record (each exactly the record length) in one transaction:
-// all of them or none. On failure `*failed` is the index of the record that
+// all of them or none (on a server: one COPY, with one wait for the
+// answers). On failure `*failed` is the index of the record that
 // failed and the file is as it was. The block's currency is reset. Holds the
 // file's write lock for the whole batch.
 [[nodiscard]] std::int16_t InsertAll(void* position_block, const std::vector<std::string>& records,
                                      std::size_t* failed);
+
+// The bytes of records that a caller moving many records (recutil copy,
+// the benchmarks' loading) hands to one InsertAll: on a server each call
+// ends with a commit, which waits for the server's log flush, and a batch
+// this big makes that wait a small share of each record's cost.
+inline constexpr std::size_t kInsertAllBatchBytes = std::size_t{8} << 20;
 
 // Replaces `bytes` at `offset` (0-based) of every record with one SQL UPDATE
 // in one transaction: the physical bound of a rewrite. 27 when the range
@@ -74,6 +81,11 @@ struct RepairOutcome {
 // 2 when the server cannot be reached (or this build has no server engine);
 // 1 when no server is configured.
 [[nodiscard]] std::int16_t ListServerDataFiles(std::vector<std::string>* names);
+
+// How many times this process has waited for a server's answers since it
+// started: one round trip each (0 without a server). The benchmarks divide
+// it by the records they went through.
+std::uint64_t ServerWaits();
 
 // The native path of the data file (for messages and the side files).
 std::string DataFilePath(void* position_block);

@@ -1,4 +1,5 @@
-// The list of a server schema's data files, read from its catalogue.
+// The list of a server schema's data files, read from its catalogue, and
+// the count of the process's waits for servers.
 #include <string>
 #include <vector>
 
@@ -35,5 +36,7 @@ std::int16_t ListServerDataFiles(std::vector<std::string>* names) {
   conn->Release();
   return st;
 }
+
+std::uint64_t ServerWaits() { return PgConn::Waits(); }
 
 }  // namespace kel

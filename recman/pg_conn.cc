@@ -19,6 +19,8 @@ constexpr const char* kLockTimeout = "SET lock_timeout = '30s'";
 // they take on both sides.
 constexpr int kMaxPending = 1000;
 
+std::uint64_t g_waits = 0;
+
 std::vector<PgConn*>& Registry() {
   static auto* conns = new std::vector<PgConn*>();
   return *conns;
@@ -285,7 +287,10 @@ void PgConn::SendPrepared(const std::string& sql, const std::vector<PgParam>& pa
   items_.push_back(ticket);
 }
 
+std::uint64_t PgConn::Waits() { return g_waits; }
+
 std::int16_t PgConn::ReadUntilSync(PgRows* rows) {
+  ++g_waits;
   std::int16_t first = kStatusOk;
   PGresult* last = nullptr;
   // Every statement of a pipeline answers with at least one result before
@@ -383,6 +388,14 @@ std::int16_t PgConn::TakeKept(std::uint64_t ticket, PgRows* rows) {
   return st;
 }
 
+bool PgConn::TakeKeptIfIn(std::uint64_t ticket, PgRows* rows) {
+  auto it = kept_.find(ticket);
+  if (it == kept_.end() || it->second.first != kStatusOk) return false;
+  *rows = std::move(it->second.second);
+  DropKept(ticket);
+  return true;
+}
+
 void PgConn::DropKept(std::uint64_t ticket) {
   wanted_.erase(ticket);
   kept_.erase(ticket);
@@ -419,10 +432,9 @@ std::int16_t PgConn::Query(const std::string& sql, const std::vector<PgParam>& p
   return st;
 }
 
-std::int16_t PgConn::Exec(const std::string& sql) {
+std::int16_t PgConn::LeavePipeline() {
   if (lost_ != kStatusOk) return lost_;
-  // Several statements in one text need the simple protocol, outside the
-  // pipeline; whatever is pending goes first.
+  // Whatever is pending goes first.
   SendParticipantsPending();
   if (pending_ > 0) {
     if (std::int16_t st = Query("SELECT 1", {}); st != kStatusOk) return st;
@@ -431,9 +443,10 @@ std::int16_t PgConn::Exec(const std::string& sql) {
     MarkLost();
     return lost_;
   }
-  PGresult* r = PQexec(conn_, sql.c_str());
-  std::int16_t st = r == nullptr ? kStatusIoError : StatusOf(r);
-  PQclear(r);
+  return kStatusOk;
+}
+
+std::int16_t PgConn::ReturnToPipeline(std::int16_t st) {
   if (PQstatus(conn_) == CONNECTION_BAD || PQenterPipelineMode(conn_) != 1) {
     MarkLost();
     return lost_;
@@ -447,6 +460,47 @@ std::int16_t PgConn::Exec(const std::string& sql) {
     if (PQenterPipelineMode(conn_) != 1) MarkLost();
   }
   return st;
+}
+
+std::int16_t PgConn::Exec(const std::string& sql) {
+  // Several statements in one text need the simple protocol, outside the
+  // pipeline.
+  if (std::int16_t st = LeavePipeline(); st != kStatusOk) return st;
+  PGresult* r = PQexec(conn_, sql.c_str());
+  std::int16_t st = r == nullptr ? kStatusIoError : StatusOf(r);
+  PQclear(r);
+  return ReturnToPipeline(st);
+}
+
+std::int16_t PgConn::CopyIn(const std::string& sql, const std::function<bool(std::string*)>& next) {
+  if (std::int16_t st = LeavePipeline(); st != kStatusOk) return st;
+  ++g_waits;
+  PGresult* r = PQexec(conn_, sql.c_str());
+  std::int16_t st = kStatusOk;
+  if (r == nullptr || PQresultStatus(r) != PGRES_COPY_IN) {
+    st = r == nullptr ? kStatusIoError : StatusOf(r);
+    if (st == kStatusOk) st = kStatusIoError;
+    PQclear(r);
+    return ReturnToPipeline(st);
+  }
+  PQclear(r);
+  std::string piece;
+  bool sent = true;
+  while (sent && next(&piece)) {
+    sent = PQputCopyData(conn_, piece.data(), static_cast<int>(piece.size())) == 1;
+  }
+  if (PQputCopyEnd(conn_, sent ? nullptr : "the data could not be sent") != 1) {
+    MarkLost();
+    return lost_;
+  }
+  // The statement's result, then the end of its answers.
+  while ((r = PQgetResult(conn_)) != nullptr) {
+    const std::int16_t s = StatusOf(r);
+    if (st == kStatusOk) st = s;
+    PQclear(r);
+  }
+  if (st == kStatusOk && !sent) st = kStatusIoError;
+  return ReturnToPipeline(st);
 }
 
 void PgConn::BeginTransaction() {

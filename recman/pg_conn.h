@@ -22,6 +22,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <set>
 #include <memory>
@@ -134,10 +135,19 @@ class PgConn {
   // The rows of a kept statement, waiting for them when they are not in yet.
   // 0, or the status of the failure (as Query reports it).
   [[nodiscard]] std::int16_t TakeKept(std::uint64_t ticket, PgRows* rows);
+  // The rows of a kept statement whose answer has come in already (read
+  // with an earlier statement's); false, without waiting, when it has not.
+  bool TakeKeptIfIn(std::uint64_t ticket, PgRows* rows);
   // The rows of that statement are not wanted any more.
   void DropKept(std::uint64_t ticket);
   // Runs statements without parameters (schema changes) as one Query.
   [[nodiscard]] std::int16_t Exec(const std::string& sql);
+  // Runs `sql`, a COPY ... FROM STDIN, and sends it the data that `next`
+  // gives piece by piece (false: no more). Like Exec it runs after whatever
+  // is pending, outside the pipeline. 0 or the failure's status (the
+  // transaction, if any, is then lost, as with Query).
+  [[nodiscard]] std::int16_t CopyIn(const std::string& sql,
+                                    const std::function<bool(std::string*)>& next);
 
   // --- The transaction shared by the process's files on this server.
   bool InTransaction() const { return in_txn_; }
@@ -161,6 +171,10 @@ class PgConn {
   // (record lock waits) or the usual bound.
   void SetLockWaitUnbounded(bool unbounded);
 
+  // How many times this process has waited for answers from any server
+  // (one round trip each), for the benchmarks.
+  static std::uint64_t Waits();
+
  private:
   PgConn() = default;
   ~PgConn();
@@ -168,6 +182,11 @@ class PgConn {
                     std::uint64_t ticket = 0);
   void SendParticipantsPending();
   std::int16_t ReadUntilSync(PgRows* rows);
+  // Leaves the pipeline after what is pending; 0 or the failure's status.
+  std::int16_t LeavePipeline();
+  // Back into the pipeline after a statement outside it whose status was
+  // `st`: a failure ends the transaction. Returns `st` (or the loss).
+  std::int16_t ReturnToPipeline(std::int16_t st);
   std::int16_t StatusOf(pg_result* r);
   void MarkLost();
   void EndTransaction(std::int16_t status);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "gtest/gtest.h"
+#include "recman/admin.h"
 #include "recman/backend_config.h"
 #include "recman/file_spec.h"
 #include "recman/recman.h"
@@ -54,14 +55,30 @@ class ServerFailureTest : public ::testing::Test {
         << error;
   }
   // An administrator's constraint: the server refuses records whose fifth
-  // byte is '9'.
-  void RefuseNinesInTheFifthByte() {
+  // byte is '9' (in the file created `nth`, counting from 1).
+  void RefuseNinesInTheFifthByte(int nth = 1) {
     std::string error;
     ASSERT_TRUE(testing::RunOnTestServer(
-        "ALTER TABLE \"" + scope_->schema() + "\".kel_r1 ADD CONSTRAINT no_nines"
-        " CHECK (substring(data from 5 for 1) <> '\\x39'::bytea) NOT VALID",
+        "ALTER TABLE \"" + scope_->schema() + "\".kel_r" + std::to_string(nth) +
+            " ADD CONSTRAINT no_nines"
+            " CHECK (substring(data from 5 for 1) <> '\\x39'::bytea) NOT VALID",
         &error))
         << error;
+  }
+  // A second file: key 0 bytes 1-4 unique, key 1 bytes 5-6 with duplicates,
+  // 40 records whose key 1 is "00".
+  void OpenFileWithDuplicates(Handle* h, std::string* path) {
+    *path = dir_.File("d.dat");
+    CreateSpec s;
+    s.record_length = 16;
+    s.keys = {{Segment{1, 4, kKeyFlagModifiable}},
+              {Segment{5, 2, kKeyFlagDuplicates | kKeyFlagModifiable}}};
+    ASSERT_EQ(testing::CreateFile(*path, s), kStatusOk);
+    ASSERT_EQ(h->Open(*path), kStatusOk);
+    for (int i = 0; i < 40; ++i) {
+      ASSERT_EQ(h->Insert(R(std::to_string(100 + i), '0')), kStatusOk);
+    }
+    ASSERT_EQ(FlushRecordManager(), kStatusOk);
   }
   // What a fresh session finds under key `k`.
   std::string Stored(const std::string& k) {
@@ -163,6 +180,65 @@ TEST_F(ServerFailureTest, ARefusedKeyChangingRewriteIsReportedAndUndoesItsWindow
   EXPECT_EQ(Stored("B"), R("B", '0'));
   EXPECT_EQ(Stored("F"), "(none)");
   EXPECT_EQ(Stored("G"), "(none)");
+}
+
+TEST_F(ServerFailureTest, ARefusedRewriteMovingAKeyWithDuplicatesIsReportedAndUndoesItsWindow) {
+  Handle h;
+  std::string path;
+  ASSERT_NO_FATAL_FAILURE(OpenFileWithDuplicates(&h, &path));
+  ASSERT_NO_FATAL_FAILURE(RefuseNinesInTheFifthByte(2));
+  // Enough rewrites moving key 1 that the station knows its values and
+  // keeps such rewrites back; the last one is refused by the server.
+  std::string stat_before;
+  ASSERT_EQ(h.Stat(&stat_before), kStatusOk);
+  ASSERT_EQ(h.Get(kOpGetFirst, ""), kStatusOk);
+  for (int i = 0; i < 39; ++i) {
+    ASSERT_EQ(h.Update(h.record().substr(0, 4) + std::to_string(10 + i % 5) + "xxxxxxxxxx"),
+              kStatusOk);
+    ASSERT_EQ(h.Get(kOpGetNext, ""), kStatusOk);
+  }
+  ASSERT_EQ(h.Update(h.record().substr(0, 4) + "95xxxxxxxxxx"), kStatusOk);  // kept back
+  std::string stat;
+  EXPECT_EQ(h.Stat(&stat), kStatusOk);
+  // Never a success from the commit on, and nothing of the window stays.
+  EXPECT_EQ(FlushRecordManager(), kStatusIoError);
+  EXPECT_EQ(h.Get(kOpGetFirst, ""), kStatusIoError);
+  EXPECT_EQ(h.Close(), kStatusIoError);
+  Handle fresh;
+  ASSERT_EQ(fresh.Open(path), kStatusOk);
+  std::string stat_after;
+  ASSERT_EQ(fresh.Stat(&stat_after), kStatusOk);
+  EXPECT_EQ(stat_after, stat_before);
+  std::int16_t st;
+  for (const std::string& r : testing::ReadAll(fresh, 1, &st)) {
+    EXPECT_EQ(r.substr(4), std::string(12, '0'));
+  }
+  ASSERT_EQ(fresh.Close(), kStatusOk);
+  std::string report;
+  EXPECT_TRUE(testing::FileIsSound(path, &report)) << report;
+}
+
+TEST_F(ServerFailureTest, ABatchOfInsertsTheServerRefusesKeepsNothingAndTheFileGoesOn) {
+  Handle h;
+  std::string path;
+  ASSERT_NO_FATAL_FAILURE(OpenFileWithDuplicates(&h, &path));
+  ASSERT_NO_FATAL_FAILURE(RefuseNinesInTheFifthByte(2));
+  std::string stat_before;
+  ASSERT_EQ(h.Stat(&stat_before), kStatusOk);
+  std::vector<std::string> batch;
+  for (int i = 0; i < 300; ++i) batch.push_back(R(std::to_string(500 + i), i == 200 ? '9' : '1'));
+  std::size_t failed = 0;
+  EXPECT_EQ(InsertAll(h.block(), batch, &failed), kStatusIoError);
+  std::string stat;
+  ASSERT_EQ(h.Stat(&stat), kStatusOk);
+  EXPECT_EQ(stat, stat_before);
+  EXPECT_EQ(h.Get(kOpGetEqual, Rec("500", 4)), kStatusKeyNotFound);
+  // A batch was never acknowledged: the file goes on.
+  batch[200] = R("700", '1');
+  ASSERT_EQ(InsertAll(h.block(), batch, &failed), kStatusOk);
+  ASSERT_EQ(h.Close(), kStatusOk);
+  std::string report;
+  EXPECT_TRUE(testing::FileIsSound(path, &report)) << report;
 }
 
 TEST_F(ServerFailureTest, LocksAndExclusiveOpensEndWithTheSession) {

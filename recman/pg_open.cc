@@ -75,8 +75,11 @@ void BuildSql(const std::string& schema, std::int64_t file_id, const FileSpec& s
   const std::string t = Table(schema, file_id);
   const std::string cat = Catalogue(schema);
   q->read = "SELECT id, data FROM " + t + " WHERE id = $1";
-  q->counts = "SELECT counts FROM " + cat + " WHERE id = $1";
-  q->update_counts = "UPDATE " + cat + " SET counts = $2 WHERE id = $1";
+  // With the counts, the version of the catalogue row (the transaction that
+  // wrote it and where): every commit that changes key values rewrites it.
+  const std::string version = " RETURNING xmin::text || ' ' || ctid::text";
+  q->counts = "SELECT counts, xmin::text || ' ' || ctid::text FROM " + cat + " WHERE id = $1";
+  q->update_counts = "UPDATE " + cat + " SET counts = $2 WHERE id = $1" + version;
   q->set_owner = "UPDATE " + cat + " SET owner = $2, owner_mode = $3 WHERE id = $1";
   q->max_id = "SELECT coalesce(max(id), 0) FROM " + t;
   q->free_id = "SELECT CASE WHEN NOT EXISTS (SELECT 1 FROM " + t +
@@ -90,9 +93,28 @@ void BuildSql(const std::string& schema, std::int64_t file_id, const FileSpec& s
   for (std::size_t k = 0; k < n; ++k) q->insert += ", $" + std::to_string(k + 3);
   q->insert += ") ON CONFLICT DO NOTHING";
   q->update_data = "UPDATE " + t + " SET data = $1 WHERE id = $2";
+  // Rewrites kept back: each record's position and the bytes that changed
+  // (from offset `at`, counted from 0), laid over the stored record.
   q->update_batch = "UPDATE " + t +
-                    " AS r SET data = v.data FROM unnest($1::int8[], $2::bytea[]) AS v(id, data)"
+                    " AS r SET data = overlay(r.data placing v.part from v.at + 1)"
+                    " FROM unnest($1::int8[], $2::int4[], $3::bytea[]) AS v(id, at, part)"
                     " WHERE r.id = v.id";
+  q->dup_keys.clear();
+  std::string set, columns, arrays;
+  for (std::size_t k = 0; k < spec.keys.size(); ++k) {
+    if (!spec.keys[k].duplicates) continue;
+    const std::string c = PgStore::KeyName(static_cast<int>(k));
+    q->dup_keys.push_back(static_cast<int>(k));
+    set += ", " + c + " = v." + c;
+    columns += ", " + c;
+    arrays += ", $" + std::to_string(q->dup_keys.size() + 3) + "::bytea[]";
+  }
+  q->update_keyed = q->dup_keys.empty()
+                        ? std::string()
+                        : "UPDATE " + t +
+                              " AS r SET data = overlay(r.data placing v.part from v.at + 1)" +
+                              set + " FROM unnest($1::int8[], $2::int4[], $3::bytea[]" + arrays +
+                              ") AS v(id, at, part" + columns + ") WHERE r.id = v.id";
   q->delete_record = "DELETE FROM " + t + " WHERE id = $1";
   q->step_first = "SELECT id, data FROM " + t + " ORDER BY id LIMIT 1";
   q->step_last = "SELECT id, data FROM " + t + " ORDER BY id DESC LIMIT 1";
@@ -101,6 +123,7 @@ void BuildSql(const std::string& schema, std::int64_t file_id, const FileSpec& s
   q->seek.clear();
   q->next.clear();
   q->exists_other.clear();
+  q->values.clear();
   for (std::size_t k = 0; k < n; ++k) {
     const std::string c = PgStore::KeyName(static_cast<int>(k));
     const bool dups = spec.keys[k].duplicates;
@@ -123,6 +146,8 @@ void BuildSql(const std::string& schema, std::int64_t file_id, const FileSpec& s
     q->next.push_back(sel + c + " <= $1" + down + " LIMIT $2");
     q->next.push_back(sel + c + " < $1" + down + " LIMIT $2");
     q->exists_other.push_back("SELECT 1 FROM " + t + " WHERE " + c + " = $1 AND id <> $2 LIMIT 1");
+    q->values.push_back("SELECT " + c + ", count(*) FROM " + t + " WHERE " + c +
+                        " IS NOT NULL GROUP BY " + c);
   }
 }
 
@@ -172,6 +197,9 @@ std::int16_t OpenPgStore(PgConn* conn, const std::string& schema, const std::str
   s->table_ = Table(schema, s->file_id_);
   BuildSql(schema, s->file_id_, s->spec_, &s->sql_);
   s->counts_dirty_.assign(1 + s->spec_.keys.size(), false);
+  s->kept_moved_.assign(s->spec_.keys.size(), 0);
+  s->values_.resize(s->spec_.keys.size());
+  s->values_loaded_.assign(s->spec_.keys.size(), 0);
   s->conn_ = conn;
   *out = std::move(s);
   return kStatusOk;

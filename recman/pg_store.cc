@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "recman/key_codec.h"
+#include "recman/pg_arrays.h"
 #include "recman/pg_conn.h"
 #include "recman/pg_store_internal.h"
 #include "recman/recman.h"
@@ -19,29 +20,22 @@ constexpr int kFirstFetch = 8;
 constexpr int kMaxFetch = 256;
 // Rewrites kept back at most before they go out.
 constexpr std::size_t kMaxKeptRewrites = 1024;
-// Binary array elements' and arrays' type oids.
-constexpr unsigned kInt8Oid = 20, kByteaOid = 17, kInt8ArrayOid = 1016, kByteaArrayOid = 1001;
 
-void PutBe32(std::string* out, std::uint32_t v) {
-  for (int i = 3; i >= 0; --i) out->push_back(static_cast<char>(v >> (8 * i)));
-}
-
-// The binary form of a one-dimensional array without NULLs whose elements
-// are `n` pieces of `size` bytes each, made by `put(i, out)`.
-template <typename Put>
-std::string BinaryArray(unsigned element_oid, std::size_t n, std::uint32_t size, Put put) {
-  std::string out;
-  out.reserve(20 + n * (4 + size));
-  PutBe32(&out, 1);  // dimensions
-  PutBe32(&out, 0);  // no NULLs
-  PutBe32(&out, element_oid);
-  PutBe32(&out, static_cast<std::uint32_t>(n));
-  PutBe32(&out, 1);  // lower bound
-  for (std::size_t i = 0; i < n; ++i) {
-    PutBe32(&out, size);
-    put(i, &out);
-  }
-  return out;
+// The bytes [first, last) outside which `a` and `b` (`n` bytes each) are
+// equal; first == last when they are equal throughout. Compared eight bytes
+// at a time.
+std::pair<int, int> DifferingBytes(const std::uint8_t* a, const std::uint8_t* b, int n) {
+  int first = 0, last = n;
+  auto word = [](const std::uint8_t* p) {
+    std::uint64_t w;
+    std::memcpy(&w, p, sizeof w);
+    return w;
+  };
+  while (first + 8 <= last && word(a + first) == word(b + first)) first += 8;
+  while (first < last && a[first] == b[first]) ++first;
+  while (last - 8 >= first && word(a + last - 8) == word(b + last - 8)) last -= 8;
+  while (last > first && a[last - 1] == b[last - 1]) --last;
+  return {first, last};
 }
 
 std::string CountsBytes(const FileCounts& c) {
@@ -67,6 +61,7 @@ std::string PgStore::CountsOf(const FileCounts& counts) { return CountsBytes(cou
 PgStore::~PgStore() {
   DropPrefetch();
   if (conn_ != nullptr) {
+    if (token_ticket_ != 0) conn_->DropKept(token_ticket_);
     conn_->Leave(this);
     conn_->Release();
   }
@@ -150,22 +145,125 @@ void PgStore::SendPending() {
   // Rows read ahead before these rewrites reach the server could no longer
   // be given their bytes.
   DropPrefetch();
-  const std::size_t n = rewrite_ids_.size();
-  const auto len = static_cast<std::uint32_t>(spec_.record_length);
-  const std::string ids =
-      BinaryArray(kInt8Oid, n, 8, [this](std::size_t i, std::string* out) {
-        const auto v = static_cast<std::uint64_t>(rewrite_ids_[i]);
-        for (int b = 7; b >= 0; --b) out->push_back(static_cast<char>(v >> (8 * b)));
-      });
-  const std::string records =
-      BinaryArray(kByteaOid, n, len, [this, len](std::size_t i, std::string* out) {
-        out->append(rewrite_data_, i * len, len);
-      });
+  const auto len = static_cast<std::size_t>(spec_.record_length);
+  // Rewrites that move keys go in a statement of their own, with the new
+  // values of every key with duplicates (no unique key moves among them).
+  // A rewrite that changes no byte needs no statement.
+  std::vector<std::size_t> plain, keyed;
+  for (std::size_t i = 0; i < rewrite_ids_.size(); ++i) {
+    if (rewrite_keyed_[i] != 0) {
+      keyed.push_back(i);
+    } else if (rewrite_span_[i].first < rewrite_span_[i].second) {
+      plain.push_back(i);
+    }
+  }
+  auto send = [&](const std::vector<std::size_t>& which, const std::string& sql, bool keys) {
+    if (which.empty()) return;
+    const std::string ids =
+        pg_arrays::Int8Array(which.size(), [&](std::size_t i) { return rewrite_ids_[which[i]]; });
+    std::string at, parts;
+    at.reserve(20 + 8 * which.size());
+    pg_arrays::PutHeader(&at, false, pg_arrays::kInt4Oid, which.size());
+    std::vector<std::string> part(which.size());
+    std::vector<const std::string*> items(which.size());
+    for (std::size_t i = 0; i < which.size(); ++i) {
+      const auto [first, last] = rewrite_span_[which[i]];
+      pg_arrays::PutBe32(&at, 4);
+      pg_arrays::PutBe32(&at, static_cast<std::uint32_t>(first));
+      part[i].assign(rewrite_data_, which[i] * len + static_cast<std::size_t>(first),
+                     static_cast<std::size_t>(last - first));
+      items[i] = &part[i];
+    }
+    parts = pg_arrays::BytesArray(items);
+    std::vector<PgParam> params = {PgParam::Raw(pg_arrays::kInt8ArrayOid, ids),
+                                   PgParam::Raw(pg_arrays::kInt4ArrayOid, at),
+                                   PgParam::Raw(pg_arrays::kByteaArrayOid, parts)};
+    std::vector<std::string> key_arrays;
+    if (keys) {
+      key_arrays.reserve(sql_.dup_keys.size());
+      std::vector<std::string> enc(which.size());
+      for (int key : sql_.dup_keys) {
+        for (std::size_t i = 0; i < which.size(); ++i) {
+          const auto* record =
+              reinterpret_cast<const std::uint8_t*>(rewrite_data_.data() + which[i] * len);
+          items[i] = EncodeRecordKey(spec_, spec_.keys[key], record, &enc[i]) ? &enc[i] : nullptr;
+        }
+        key_arrays.push_back(pg_arrays::BytesArray(items));
+      }
+      for (const std::string& a : key_arrays) {
+        params.push_back(PgParam::Raw(pg_arrays::kByteaArrayOid, a));
+      }
+    }
+    conn_->Defer(sql, params);
+  };
+  send(plain, sql_.update_batch, false);
+  send(keyed, sql_.update_keyed, true);
   rewrite_ids_.clear();
   rewrite_data_.clear();
+  rewrite_span_.clear();
   rewrite_index_.clear();
-  conn_->Defer(sql_.update_batch,
-               {PgParam::Raw(kInt8ArrayOid, ids), PgParam::Raw(kByteaArrayOid, records)});
+  rewrite_keyed_.clear();
+  keyed_kept_ = 0;
+  std::fill(kept_moved_.begin(), kept_moved_.end(), 0);
+}
+
+void PgStore::KeepRewrite(std::int64_t id, const std::string& old_record,
+                          const std::uint8_t* record, const std::vector<int>& moved) {
+  const std::size_t len = static_cast<std::size_t>(spec_.record_length);
+  const char keyed = moved.empty() ? 0 : 1;
+  // The bytes that differ from the record as stored (or as an earlier
+  // rewrite kept back left it, itself laid over the stored one).
+  const auto* old = reinterpret_cast<const std::uint8_t*>(old_record.data());
+  const auto [first, last] = DifferingBytes(old, record, static_cast<int>(len));
+  auto kept = rewrite_index_.find(id);
+  if (kept != rewrite_index_.end()) {
+    const std::size_t i = kept->second;
+    rewrite_data_.replace(i * len, len, reinterpret_cast<const char*>(record), len);
+    auto& span = rewrite_span_[i];
+    if (first < last) {
+      span = span.first < span.second
+                 ? std::make_pair(std::min(span.first, first), std::max(span.second, last))
+                 : std::make_pair(first, last);
+    }
+    if (keyed != 0 && rewrite_keyed_[i] == 0) {
+      rewrite_keyed_[i] = 1;
+      ++keyed_kept_;
+    }
+  } else {
+    rewrite_index_.emplace(id, rewrite_ids_.size());
+    rewrite_ids_.push_back(id);
+    rewrite_data_.append(reinterpret_cast<const char*>(record), len);
+    rewrite_span_.emplace_back(first, last);
+    rewrite_keyed_.push_back(keyed);
+    keyed_kept_ += keyed;
+  }
+  for (int key : moved) kept_moved_[key] = 1;
+  // Rows read ahead get the new bytes; along a key that moved they may
+  // stand in the wrong place.
+  if (std::find(moved.begin(), moved.end(), ahead_.path) != moved.end()) {
+    ForgetAhead();
+  } else {
+    UpdateAhead(id, record);
+  }
+  if (rewrite_ids_.size() >= kMaxKeptRewrites) SendPending();
+}
+
+void PgStore::UpdateAhead(std::int64_t id, const std::uint8_t* record) {
+  if (ahead_.path == -2) return;
+  const auto* bytes = reinterpret_cast<const char*>(record);
+  // Mostly the row handed out last: a reader going along rewrites it.
+  if (ahead_.pos > 0 && ahead_.pos <= ahead_.rows.size() && ahead_.rows[ahead_.pos - 1].id == id) {
+    ahead_.rows[ahead_.pos - 1].data.assign(bytes, spec_.record_length);
+    return;
+  }
+  for (Row& r : ahead_.rows) {
+    if (r.id == id) r.data.assign(bytes, spec_.record_length);
+  }
+}
+
+void PgStore::SendKeyedFor(int key) {
+  if (keyed_kept_ == 0) return;
+  if (key < 0 || kept_moved_[key] != 0) SendPending();
 }
 
 void PgStore::BeforeCommit() {
@@ -174,7 +272,8 @@ void PgStore::BeforeCommit() {
   if (mode_ != Mode::kWrite || counts_serial_ != serial_) return;
   if (std::find(counts_dirty_.begin(), counts_dirty_.end(), true) == counts_dirty_.end()) return;
   const std::string bytes = CountsBytes(counts_);
-  conn_->Defer(sql_.update_counts, {PgParam::Int8(file_id_), PgParam::Bytes(bytes)});
+  token_ticket_ =
+      conn_->DeferKept(sql_.update_counts, {PgParam::Int8(file_id_), PgParam::Bytes(bytes)});
 }
 
 void PgStore::TransactionEnded(std::int16_t status) {
@@ -186,11 +285,16 @@ void PgStore::TransactionEnded(std::int16_t status) {
   DropPrefetch();
   for (const PendingCounts& p : pending_counts_) conn_->DropKept(p.ticket);
   pending_counts_.clear();
+  ValuesAfterTransaction(status);
   mode_ = Mode::kNone;
   writes_ = 0;
   rewrite_ids_.clear();
   rewrite_data_.clear();
+  rewrite_span_.clear();
   rewrite_index_.clear();
+  rewrite_keyed_.clear();
+  keyed_kept_ = 0;
+  std::fill(kept_moved_.begin(), kept_moved_.end(), 0);
   counts_serial_ = 0;
   next_id_serial_ = 0;
   // The rows read ahead stay, marked stale by the next serial: they only
@@ -212,9 +316,13 @@ std::int16_t PgStore::LoadCounts() {
   if (std::int16_t st = conn_->Query(sql_.counts, {PgParam::Int8(file_id_)}, &r); st != kStatusOk) {
     return st;
   }
-  if (r.rows() != 1) return kStatusIoError;
+  if (r.rows() != 1 || r.columns() != 2) return kStatusIoError;
   const std::size_t n = spec_.keys.size();
   if (static_cast<std::size_t>(r.Length(0, 0)) != 8 * (1 + n)) return kStatusIoError;
+  // Another version of the row than the known values describe: another
+  // station changed keys since (or the values were never loaded).
+  counts_token_ = r.Bytes(0, 1);
+  if (counts_token_ != values_token_) DropValues();
   const char* p = r.Data(0, 0);
   counts_.records = GetLe64(p);
   counts_.unique_values.assign(n, 0);
@@ -270,8 +378,9 @@ std::int16_t PgStore::RowsFrom(const PgRows& r, std::vector<Row>* rows) {
 
 std::int16_t PgStore::One(const std::string& sql, const std::vector<PgParam>& params,
                           std::int16_t none, Row* row) {
-  // Rewrites kept back change no key: the rows found are the same with them
-  // or without, and RowsFrom gives them their kept-back bytes.
+  // Rewrites kept back move no key along which this reads (Seek sends
+  // those first): the rows found are the same with them or without, and
+  // RowsFrom gives them their kept-back bytes.
   PgRows r;
   if (std::int16_t st = conn_->Query(sql, params, &r, /*send_pending=*/false); st != kStatusOk) {
     return st;
@@ -288,6 +397,7 @@ std::int16_t PgStore::Read(std::int64_t id, Row* row) {
 }
 
 std::int16_t PgStore::Seek(int key, SeekMode mode, const std::string& encoded, Row* row) {
+  SendKeyedFor(key);
   const std::string& sql = sql_.seek[key * kSeekModes + static_cast<int>(mode)];
   const std::int16_t none = mode == SeekMode::kEqual ? kStatusKeyNotFound : kStatusEndOfFile;
   if (mode == SeekMode::kFirst || mode == SeekMode::kLast) return One(sql, {}, none, row);
@@ -353,6 +463,7 @@ void PgStore::DropPrefetch() {
 
 std::int16_t PgStore::Fetch(int path, bool forward, const std::string& encoded, std::int64_t id,
                             Row* row) {
+  if (path >= 0) SendKeyedFor(path);
   const int limit = ahead_.sequential && ahead_.path == path && ahead_.forward == forward
                         ? std::clamp(ahead_.limit * 4, kFirstFetch, kMaxFetch)
                         : kFirstFetch;
@@ -482,14 +593,16 @@ std::int16_t PgStore::Insert(std::uint8_t* record, std::int64_t* id) {
   std::vector<char> is_null(n), existed(n);
   for (std::size_t k = 0; k < n; ++k) {
     is_null[k] = !EncodeRecordKey(spec_, spec_.keys[k], record, &enc[k]);
-    if (!is_null[k] && spec_.keys[k].duplicates) {
-      bool exists = false;
-      if (std::int16_t st = KeyValueExists(static_cast<int>(k), enc[k], 0, &exists);
-          st != kStatusOk) {
-        return st;
-      }
-      existed[k] = exists;
+    if (is_null[k] || !spec_.keys[k].duplicates) continue;
+    const int key = static_cast<int>(k);
+    if (ValuesKnown(key)) {
+      auto it = values_[k].find(enc[k]);
+      existed[k] = it != values_[k].end() && it->second > 0;
+      continue;
     }
+    bool exists = false;
+    if (std::int16_t st = KeyValueExists(key, enc[k], 0, &exists); st != kStatusOk) return st;
+    existed[k] = exists;
   }
   std::int64_t new_id = 0;
   if (std::int16_t st = NextId(&new_id); st != kStatusOk) return st;
@@ -508,6 +621,7 @@ std::int16_t PgStore::Insert(std::uint8_t* record, std::int64_t* id) {
   ++counts_.records;
   counts_dirty_[0] = true;
   for (std::size_t k = 0; k < n; ++k) {
+    if (!is_null[k] && ValuesKnown(static_cast<int>(k))) NoteValue(static_cast<int>(k), enc[k], +1);
     if (!is_null[k] && !existed[k]) {
       ++counts_.unique_values[k];
       counts_dirty_[k + 1] = true;
@@ -529,6 +643,8 @@ std::int16_t PgStore::Update(std::int64_t id, const std::string& old_record,
     bool old_null, new_null, old_shared, new_shared;
   };
   std::vector<Change> changes;
+  std::vector<int> moved;
+  bool unique_changes = false;
   for (std::size_t k = 0; k < spec_.keys.size(); ++k) {
     const KeyDef& def = spec_.keys[k];
     if (SameKeyBytes(def, old, record)) continue;
@@ -537,118 +653,130 @@ std::int16_t PgStore::Update(std::int64_t id, const std::string& old_record,
     c.new_null = !EncodeRecordKey(spec_, def, record, &c.new_enc);
     if (c.old_null == c.new_null && c.old_enc == c.new_enc) continue;  // equal once folded
     if (!def.modifiable) return kStatusKeyNotModifiable;
+    unique_changes = unique_changes || !def.duplicates;
+    moved.push_back(c.key);
     changes.push_back(std::move(c));
   }
-  bool counted_later = false;
-  if (!changes.empty()) {
-    // One question for every changed key: is the new value taken by another
-    // record, is the old one still held by another (for the counts). Asked
-    // under the file's write lock, so that the answer holds until the
-    // commit; a unique index failing the rewrite would end the transaction.
-    std::string sql = "SELECT ";
-    std::vector<PgParam> params = {PgParam::Int8(id)};
-    auto ask = [&](int key, const std::string& enc) {
-      if (params.size() > 1) sql += ", ";
-      params.push_back(PgParam::Bytes(enc));
-      sql += "EXISTS (SELECT 1 FROM " + table_ + " WHERE " + KeyName(key) + " = $" +
-             std::to_string(params.size()) + " AND id <> $1)";
-    };
-    for (const Change& c : changes) {
-      if (!c.new_null) ask(c.key, c.new_enc);
-      if (spec_.keys[c.key].duplicates && !c.old_null) ask(c.key, c.old_enc);
-    }
-    bool unique_changes = false;
-    for (const Change& c : changes) {
-      unique_changes = unique_changes || !spec_.keys[c.key].duplicates;
-    }
-    if (params.size() > 1 && !unique_changes) {
-      // Only the counts need the answers: they are taken when the counts are
-      // (Stat, the commit). The question goes before the rewrite and sees
-      // what it would see now.
-      PendingCounts pending;
-      for (const Change& c : changes) {
-        if (!c.new_null) pending.columns.push_back({c.key, +1});
-        if (!c.old_null) pending.columns.push_back({c.key, -1});
-        counts_dirty_[c.key + 1] = true;
-      }
-      pending.ticket = conn_->DeferKept(sql, params);
-      pending_counts_.push_back(std::move(pending));
-      counted_later = true;
-    } else if (params.size() > 1) {
-      // Kept-back rewrites change no key: the answers do not depend on them.
-      PgRows r;
-      if (std::int16_t st = conn_->Query(sql, params, &r, /*send_pending=*/false);
-          st != kStatusOk) {
-        return st;
-      }
-      if (r.rows() != 1 || r.columns() != static_cast<int>(params.size() - 1)) {
-        return kStatusIoError;
-      }
-      int col = 0;
-      for (Change& c : changes) {
-        if (!c.new_null) {
-          c.new_shared = r.Int8(0, col++) != 0;
-          if (c.new_shared && !spec_.keys[c.key].duplicates) return kStatusDuplicateKey;
-        }
-        if (spec_.keys[c.key].duplicates && !c.old_null) c.old_shared = r.Int8(0, col++) != 0;
-      }
+  // One more or one fewer record on each value of a changed key whose
+  // values are known: the counts follow at once.
+  auto note_known = [this](Change& c) {
+    std::int64_t& u = counts_.unique_values[c.key];
+    if (!c.old_null && NoteValue(c.key, c.old_enc, -1)) --u;
+    if (!c.new_null && NoteValue(c.key, c.new_enc, +1)) ++u;
+    counts_dirty_[c.key + 1] = true;
+  };
+  // With the values of every key it moves known, the counts follow at once
+  // and a unique key's new value is checked here (5 when another record
+  // holds it). Moving only keys with duplicates, or none, it cannot then be
+  // refused in a way the caller must hear at once: it is kept back and sent
+  // with the other rewrites as one statement (a failure fails the
+  // transaction and is reported by the next answer or the commit).
+  bool known = true;
+  for (int key : moved) known = known && ValuesKnown(key);
+  if (!known) {
+    if (std::int16_t st = MaybeLoadValues(moved); st != kStatusOk) return st;
+    known = true;
+    for (int key : moved) known = known && ValuesKnown(key);
+  }
+  for (const Change& c : changes) {
+    if (spec_.keys[c.key].duplicates || c.new_null || !ValuesKnown(c.key)) continue;
+    auto held = values_[c.key].find(c.new_enc);
+    if (held != values_[c.key].end() && held->second > 0) return kStatusDuplicateKey;
+  }
+  if (known) {
+    for (Change& c : changes) note_known(c);
+    if (!unique_changes) {
+      KeepRewrite(id, old_record, record, moved);
+      Wrote();
+      return kStatusOk;
     }
   }
-  std::vector<PgParam> params;
-  params.push_back(PgParam::Bytes(record, spec_.record_length));
-  params.push_back(PgParam::Int8(id));
-  if (changes.empty()) {
-    // The common rewrite: no key moves, nothing the server can refuse that
-    // the caller must hear at once (a failure fails the transaction and is
-    // reported by the next answer or the commit).
-    const std::size_t len = static_cast<std::size_t>(spec_.record_length);
-    auto kept = rewrite_index_.find(id);
-    if (kept != rewrite_index_.end()) {
-      rewrite_data_.replace(kept->second * len, len, reinterpret_cast<const char*>(record), len);
-    } else {
-      rewrite_index_.emplace(id, rewrite_ids_.size());
-      rewrite_ids_.push_back(id);
-      rewrite_data_.append(reinterpret_cast<const char*>(record), len);
-    }
-    if (rewrite_ids_.size() >= kMaxKeptRewrites) SendPending();
-    if (ahead_.path != -2) {
-      for (Row& r : ahead_.rows) {
-        if (r.id == id) r.data.assign(reinterpret_cast<const char*>(record), spec_.record_length);
-      }
-    }
-  } else {
-    std::string sql = "UPDATE " + table_ + " SET data = $1";
-    for (std::size_t i = 0; i < changes.size(); ++i) {
-      sql += ", " + KeyName(changes[i].key) + " = $" + std::to_string(i + 3);
-      params.push_back(changes[i].new_null ? PgParam::Null() : PgParam::Bytes(changes[i].new_enc));
-    }
-    sql += " WHERE id = $2";
-    // An older rewrite of the record kept back must reach the server first.
-    if (rewrite_index_.count(id) > 0) SendPending();
-    // The record exists and no unique key refuses the new values (both hold
-    // under the write lock): like the rewrites kept back, the statement is
-    // sent without waiting, and a failure nobody expects fails the
-    // transaction and is reported by the next answer or the commit.
-    conn_->Defer(sql, params);
-    // Rows read ahead before the statement left have the old bytes; along a
-    // changed key they may also stand in the wrong place.
-    DropPrefetch();
-    bool path_moved = false;
-    for (const Change& c : changes) path_moved = path_moved || c.key == ahead_.path;
-    if (path_moved) {
-      ForgetAhead();
-    } else if (ahead_.path != -2) {
-      for (Row& r : ahead_.rows) {
-        if (r.id == id) r.data.assign(reinterpret_cast<const char*>(record), spec_.record_length);
-      }
-    }
+  // The keys whose values are not known: one question for every changed
+  // key, is the new value taken by another record, is the old one still
+  // held by another (for the counts). Asked under the file's write lock,
+  // so that the answer holds until the commit; a unique index failing the
+  // rewrite would end the transaction. The rewrites kept back that move
+  // keys are in the answer.
+  std::string sql = "SELECT ";
+  std::vector<PgParam> params = {PgParam::Int8(id)};
+  auto ask = [&](int key, const std::string& enc) {
+    if (params.size() > 1) sql += ", ";
+    params.push_back(PgParam::Bytes(enc));
+    sql += "EXISTS (SELECT 1 FROM " + table_ + " WHERE " + KeyName(key) + " = $" +
+           std::to_string(params.size()) + " AND id <> $1)";
+  };
+  for (const Change& c : changes) {
+    if (ValuesKnown(c.key)) continue;
+    if (!c.new_null) ask(c.key, c.new_enc);
+    if (spec_.keys[c.key].duplicates && !c.old_null) ask(c.key, c.old_enc);
+  }
+  bool counted_later = false;
+  if (params.size() > 1 && !unique_changes) {
+    // Only the counts need the answers: they are taken when the counts are
+    // (Stat, the commit). The question goes before the rewrite and sees
+    // what it would see now.
+    SendKeyedFor(-1);
+    PendingCounts pending;
     for (const Change& c : changes) {
-      if (counted_later) break;
-      std::int64_t& u = counts_.unique_values[c.key];
-      if (!c.old_null && !c.old_shared) --u;
-      if (!c.new_null && !c.new_shared) ++u;
+      if (ValuesKnown(c.key)) continue;
+      if (!c.new_null) pending.columns.push_back({c.key, +1});
+      if (!c.old_null) pending.columns.push_back({c.key, -1});
       counts_dirty_[c.key + 1] = true;
     }
+    pending.ticket = conn_->DeferKept(sql, params);
+    pending_counts_.push_back(std::move(pending));
+    counted_later = true;
+  } else if (params.size() > 1) {
+    PgRows r;
+    if (std::int16_t st = conn_->Query(sql, params, &r, /*send_pending=*/KeepsKeyedRewrites());
+        st != kStatusOk) {
+      return st;
+    }
+    if (r.rows() != 1 || r.columns() != static_cast<int>(params.size() - 1)) {
+      return kStatusIoError;
+    }
+    int col = 0;
+    for (Change& c : changes) {
+      if (ValuesKnown(c.key)) continue;
+      if (!c.new_null) {
+        c.new_shared = r.Int8(0, col++) != 0;
+        if (c.new_shared && !spec_.keys[c.key].duplicates) return kStatusDuplicateKey;
+      }
+      if (spec_.keys[c.key].duplicates && !c.old_null) c.old_shared = r.Int8(0, col++) != 0;
+    }
+  }
+  std::vector<PgParam> update = {PgParam::Bytes(record, spec_.record_length), PgParam::Int8(id)};
+  std::string statement = "UPDATE " + table_ + " SET data = $1";
+  for (std::size_t i = 0; i < changes.size(); ++i) {
+    statement += ", " + KeyName(changes[i].key) + " = $" + std::to_string(i + 3);
+    update.push_back(changes[i].new_null ? PgParam::Null() : PgParam::Bytes(changes[i].new_enc));
+  }
+  statement += " WHERE id = $2";
+  // An older rewrite of the record kept back must reach the server first.
+  if (rewrite_index_.count(id) > 0) SendPending();
+  // The record exists and no unique key refuses the new values (both hold
+  // under the write lock): like the rewrites kept back, the statement is
+  // sent without waiting, and a failure nobody expects fails the
+  // transaction and is reported by the next answer or the commit.
+  conn_->Defer(statement, update);
+  // Rows read ahead before the statement left have the old bytes; along a
+  // changed key they may also stand in the wrong place.
+  DropPrefetch();
+  if (std::find(moved.begin(), moved.end(), ahead_.path) != moved.end()) {
+    ForgetAhead();
+  } else {
+    UpdateAhead(id, record);
+  }
+  for (Change& c : changes) {
+    if (ValuesKnown(c.key)) {
+      if (!known) note_known(c);
+      continue;
+    }
+    if (counted_later) continue;
+    std::int64_t& u = counts_.unique_values[c.key];
+    if (!c.old_null && !c.old_shared) --u;
+    if (!c.new_null && !c.new_shared) ++u;
+    counts_dirty_[c.key + 1] = true;
   }
   Wrote();
   return kStatusOk;
@@ -658,16 +786,18 @@ std::int16_t PgStore::Delete(std::int64_t id, const std::string& old_record) {
   if (std::int16_t st = LoadCounts(); st != kStatusOk) return st;
   const auto* old = reinterpret_cast<const std::uint8_t*>(old_record.data());
   const std::size_t n = spec_.keys.size();
-  std::vector<char> uncount(n);
+  std::vector<std::string> enc(n);
+  std::vector<char> is_null(n), uncount(n);
   for (std::size_t k = 0; k < n; ++k) {
-    std::string enc;
-    if (!EncodeRecordKey(spec_, spec_.keys[k], old, &enc)) continue;
+    is_null[k] = !EncodeRecordKey(spec_, spec_.keys[k], old, &enc[k]);
+    if (is_null[k]) continue;
+    const int key = static_cast<int>(k);
     bool shared = false;
-    if (spec_.keys[k].duplicates) {
-      if (std::int16_t st = KeyValueExists(static_cast<int>(k), enc, id, &shared);
-          st != kStatusOk) {
-        return st;
-      }
+    if (ValuesKnown(key)) {
+      auto it = values_[k].find(enc[k]);
+      shared = it != values_[k].end() && it->second > 1;
+    } else if (spec_.keys[k].duplicates) {
+      if (std::int16_t st = KeyValueExists(key, enc[k], id, &shared); st != kStatusOk) return st;
     }
     uncount[k] = !shared;
   }
@@ -681,6 +811,7 @@ std::int16_t PgStore::Delete(std::int64_t id, const std::string& old_record) {
   --counts_.records;
   counts_dirty_[0] = true;
   for (std::size_t k = 0; k < n; ++k) {
+    if (!is_null[k] && ValuesKnown(static_cast<int>(k))) NoteValue(static_cast<int>(k), enc[k], -1);
     if (uncount[k]) {
       --counts_.unique_values[k];
       counts_dirty_[k + 1] = true;

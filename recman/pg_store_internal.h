@@ -1,5 +1,6 @@
 // The PostgreSQL store's class, shared by its files (pg_store.cc: the
-// operations; pg_open.cc: opening, creating, the SQL texts; pg_locks.cc:
+// operations; pg_batch.cc: inserting many records; pg_values.cc: the known
+// key values; pg_open.cc: opening, creating, the SQL texts; pg_locks.cc:
 // the locks). Internal to the record manager.
 #ifndef KEL_RECMAN_PG_STORE_INTERNAL_H_
 #define KEL_RECMAN_PG_STORE_INTERNAL_H_
@@ -8,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "recman/admin.h"
@@ -23,9 +25,15 @@ inline constexpr int kNextVariants = 6;  // see PgStore::Next
 struct PgSql {
   std::string read, counts, update_counts, update_batch, set_owner, max_id, free_id, insert, update_data,
       delete_record, step_first, step_last, step_next, step_previous;
+  // Rewrites kept back (update_batch), and those that move keys with
+  // duplicates (update_keyed): positions, offsets and changed bytes, then
+  // for update_keyed one array per key with duplicates (in dup_keys' order).
+  std::string update_keyed;
+  std::vector<int> dup_keys;
   std::vector<std::string> seek;          // key * kSeekModes + mode
   std::vector<std::string> next;          // key * kNextVariants + variant
   std::vector<std::string> exists_other;  // per key
+  std::vector<std::string> values;        // per key: each value and its records
 };
 
 class PgStore final : public Store, public PgParticipant {
@@ -47,6 +55,7 @@ class PgStore final : public Store, public PgParticipant {
                     Row* row) override;
   std::int16_t Step(StepMode mode, std::int64_t id, Row* row) override;
   std::int16_t Insert(std::uint8_t* record, std::int64_t* id) override;
+  std::int16_t InsertBatch(const std::vector<std::string>& records, std::size_t* failed) override;
   std::int16_t Update(std::int64_t id, const std::string& old_record,
                       const std::uint8_t* record) override;
   std::int16_t Delete(std::int64_t id, const std::string& old_record) override;
@@ -113,6 +122,33 @@ class PgStore final : public Store, public PgParticipant {
   std::int16_t KeyValueExists(int key, const std::string& encoded, std::int64_t except_id,
                               bool* exists);
   std::int16_t NextId(std::int64_t* id);
+  // Keeps a rewrite of the record stored as `old_record` back to go out
+  // with the others; `moved` lists the keys (all with duplicates) whose
+  // values it changes.
+  void KeepRewrite(std::int64_t id, const std::string& old_record, const std::uint8_t* record,
+                   const std::vector<int>& moved);
+  bool KeepsKeyedRewrites() const { return keyed_kept_ > 0; }
+  // Gives the rows read ahead with position `id` the record's new bytes.
+  void UpdateAhead(std::int64_t id, const std::uint8_t* record);
+  // Before a read along `key` or a question about key values: the rewrites
+  // kept back that move that key (any key, for -1) go to the server first.
+  void SendKeyedFor(int key);
+
+  // --- Known key values (pg_values.cc).
+  // Whether the values of `key` are known in this write transaction.
+  bool ValuesKnown(int key) const;
+  // Called for each rewrite that moves keys without their values known:
+  // after enough of them, loads the values of `keys` (when there are not
+  // too many). 0, or the status of a failed load.
+  std::int16_t MaybeLoadValues(const std::vector<int>& keys);
+  // One more (+1) or one fewer (-1) record holds `encoded` on `key`, whose
+  // values are known: true when a value appears or disappears (the key's
+  // count of unique values changes).
+  bool NoteValue(int key, const std::string& encoded, int delta);
+  void DropValues();
+  // After the transaction: the version of the catalogue row its commit
+  // wrote, which the known values now describe.
+  void ValuesAfterTransaction(std::int16_t status);
 
   PgConn* conn_ = nullptr;
   std::int64_t file_id_ = 0;
@@ -140,11 +176,30 @@ class PgStore final : public Store, public PgParticipant {
     int limit = 0;
   };
   Prefetch prefetch_;
-  // Rewrites that change no key, kept back to go to the server as one
-  // statement: positions, and the records one after the other.
+  // Rewrites kept back to go to the server as one statement: positions,
+  // the records one after the other, and per record the bytes [first,
+  // last) that differ from the record as the server has it (only those are
+  // sent; nothing at all when none differs).
   std::vector<std::int64_t> rewrite_ids_;
   std::string rewrite_data_;
-  std::map<std::int64_t, std::size_t> rewrite_index_;
+  std::vector<std::pair<int, int>> rewrite_span_;
+  std::unordered_map<std::int64_t, std::size_t> rewrite_index_;
+  // Per rewrite kept back: whether it moves keys with duplicates (sent with
+  // its keys' new values); per key: whether a kept-back rewrite moves it.
+  std::vector<char> rewrite_keyed_;
+  std::size_t keyed_kept_ = 0;
+  std::vector<char> kept_moved_;
+  // Known key values: per key whose values were loaded, each value's
+  // number of records, as the server had them when the
+  // catalogue row's version was `values_token_`, plus this process's
+  // writes since. Every write that changes key values rewrites that row at
+  // its commit, so another version means that another station wrote keys.
+  std::vector<std::unordered_map<std::string, std::int64_t>> values_;
+  std::vector<char> values_loaded_;
+  std::string values_token_;
+  std::string counts_token_;        // the row's version read with the counts
+  std::uint64_t token_ticket_ = 0;  // the version the commit writes
+  int value_questions_ = 0;         // rewrites asked about since the values were dropped
   // Rewrites moving only keys with duplicates send their question (is the
   // new value already there, is the old one still there) without waiting:
   // per question, its ticket and, per answer column, the key and the change

@@ -49,4 +49,6 @@ std::int16_t RepairServerFile(const std::string&, const std::string&, RepairOutc
 
 void ForgetServerConnectionsAfterFork() {}
 
+std::uint64_t ServerWaits() { return 0; }
+
 }  // namespace kel

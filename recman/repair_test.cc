@@ -121,7 +121,7 @@ TEST_P(RepairTest, KeysThatNoLongerMatchTheirRecordsAreBuiltAgain) {
   EXPECT_EQ(h.record(), records_[3]);
   std::string stat;
   ASSERT_EQ(h.Stat(&stat, -1), kStatusOk);
-  EXPECT_EQ(static_cast<std::uint8_t>(stat[5]), 0x60) << "the specification is kept";
+  EXPECT_EQ(static_cast<std::uint8_t>(stat[5]), 0x60) << "the file specification is kept";
   if (OnSqlite()) {
     EXPECT_TRUE(std::filesystem::exists(path_ + ".damaged"));
     EXPECT_EQ(out.damaged_copy, path_ + ".damaged");
@@ -239,6 +239,44 @@ TEST(RepairDamagedPagesTest, EveryReadableRecordIsKeptAndTheResultPassesTheCheck
     }
   }
   EXPECT_GT(repaired, 10);
+}
+
+// SQLite's integrity check stops with an error before its first line on
+// some damaged pages; the check must call that damage, never
+// read the stop as the end of a clean report.
+TEST(CheckDamagedPagesTest, AnIntegrityCheckStoppedByTheDamageIsAProblem) {
+  constexpr int kRecords = 400;
+  TempDir dir;
+  const std::string sound = dir.File("sound.dat");
+  ASSERT_TRUE(testing::WriteSampleFile(sound, kRecords));
+  auto integrity_check_stops = [](const std::string& path) {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* s = nullptr;
+    int rc = sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &s, nullptr);
+    int lines = 0;
+    if (rc == SQLITE_OK) {
+      while ((rc = sqlite3_step(s)) == SQLITE_ROW) ++lines;
+    }
+    sqlite3_finalize(s);
+    sqlite3_close(db);
+    return rc != SQLITE_DONE && lines == 0;
+  };
+  int stopped = 0;
+  for (const char* btree : {"kel_key0", "kel_key1", "kel_records"}) {
+    const std::vector<int> pages = testing::BTreePages(sound, btree);
+    for (unsigned seed = 1; seed <= 300 && stopped < 6; ++seed) {
+      const std::string path = dir.File(std::string(btree) + std::to_string(seed) + ".dat");
+      std::filesystem::copy_file(sound, path);
+      testing::FlipBytes(path, pages, 1 + seed % 4, seed);
+      if (!integrity_check_stops(path)) continue;
+      ++stopped;
+      std::string report;
+      EXPECT_FALSE(testing::FileIsSound(path, &report))
+          << btree << " seed " << seed << ": the check accepted it";
+    }
+  }
+  EXPECT_GT(stopped, 0) << "no damage stopped SQLite's check: the test proves nothing";
 }
 
 }  // namespace

@@ -67,6 +67,20 @@ std::int16_t Store::AssignAutoincrementValues(std::uint8_t* record) {
   return kStatusOk;
 }
 
+std::int16_t Store::InsertBatch(const std::vector<std::string>& records, std::size_t* failed) {
+  std::string record;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    record = records[i];
+    std::int64_t id = 0;
+    if (std::int16_t st = Insert(reinterpret_cast<std::uint8_t*>(record.data()), &id);
+        st != kStatusOk) {
+      *failed = i;
+      return st;
+    }
+  }
+  return kStatusOk;
+}
+
 std::int16_t Store::CheckRewriteRange(int offset, std::size_t size) const {
   const int end = offset + static_cast<int>(size);
   if (offset < 0 || end > spec_.record_length) return kStatusInvalidKeyPosition;

@@ -158,6 +158,13 @@ class Store {
   // Stores `record` at a new position (autoincrement keys holding 0 get the
   // highest value + 1, written into `record`). 5 duplicate in a unique key.
   [[nodiscard]] virtual std::int16_t Insert(std::uint8_t* record, std::int64_t* id) = 0;
+  // Inserts `records` (each of the record length) as Insert would one after
+  // the other. 0; otherwise the status, with `*failed` the index of the
+  // record that failed, or records.size() when the engine cannot tell which
+  // (the batch went to a server as a whole): the caller undoes the
+  // transaction in both cases.
+  [[nodiscard]] virtual std::int16_t InsertBatch(const std::vector<std::string>& records,
+                                                 std::size_t* failed);
   // Rewrites the record at `id`, whose stored bytes are `old_record`; only
   // the key columns whose value changes are written. 10 a non-modifiable key
   // changes, 5 duplicate.

@@ -41,12 +41,21 @@ std::int16_t SqliteStore::Check(std::string* report) {
     *report += line + "\n";
   };
 
+  // A damaged page can stop a statement with an error after any number of
+  // rows (or before the first): that stop is itself damage, never the end
+  // of a clean report.
+  auto stopped = [&](int rc, const std::string& what) {
+    if (rc != SQLITE_DONE) note(what + " stopped: " + sqlite3_errstr(rc));
+  };
   sqlite3_stmt* s = nullptr;
   if (sqlite3_prepare_v2(db_, "PRAGMA integrity_check", -1, &s, nullptr) == SQLITE_OK) {
-    while (sqlite3_step(s) == SQLITE_ROW) {
-      std::string line = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+    int rc;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+      const unsigned char* text = sqlite3_column_text(s, 0);
+      std::string line = text == nullptr ? "" : reinterpret_cast<const char*>(text);
       if (line != "ok") note("sqlite: " + line);
     }
+    stopped(rc, "sqlite: the integrity check");
   } else {
     note("sqlite: the integrity check could not run");
   }
@@ -64,7 +73,8 @@ std::int16_t SqliteStore::Check(std::string* report) {
   std::int64_t records = 0;
   if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &s, nullptr) == SQLITE_OK) {
     std::string enc;
-    while (sqlite3_step(s) == SQLITE_ROW) {
+    int rc;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
       ++records;
       const std::int64_t id = sqlite3_column_int64(s, 0);
       const int len = sqlite3_column_bytes(s, 1);
@@ -85,6 +95,7 @@ std::int16_t SqliteStore::Check(std::string* report) {
         }
       }
     }
+    stopped(rc, "records: reading after " + std::to_string(records) + " records");
   } else {
     note("records: not readable");
   }

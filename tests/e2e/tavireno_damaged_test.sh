@@ -44,7 +44,7 @@ setup() {  # a fresh installation of 200 records a file, Spanish configured
 # flip FILE BTREE COUNT SEED: COUNT bytes flipped inside the pages of one
 # b-tree of the file ("kel_records", "kel_key0", "kel_key1").
 flip() {
-  local file=$1 btree=$2 count=$3 seed=$4 i page offset byte
+  local file=$1 btree=$2 count=$3 seed=$4 i page offset byte mask
   local -a pages
   mapfile -t pages < <(sqlite3 -readonly "$file" "select pageno from dbstat where name = '$btree'")
   ((${#pages[@]} > 0)) || return 1
@@ -52,8 +52,11 @@ flip() {
   for ((i = 0; i < count; i++)); do
     page=${pages[RANDOM % ${#pages[@]}]}
     offset=$(((page - 1) * 4096 + RANDOM % 4096))
+    # RANDOM is drawn here, never inside $(...): a subshell reseeds it, and
+    # the damage would then differ from run to run.
+    mask=$((1 + RANDOM % 255))
     byte=$(od -An -tu1 -j "$offset" -N1 "$file" | tr -d ' ')
-    printf "\\x$(printf %02x $((byte ^ (1 + RANDOM % 255))))" |
+    printf "\\x$(printf %02x $((byte ^ mask)))" |
       dd of="$file" bs=1 seek="$offset" conv=notrunc status=none
   done
 }

@@ -9,9 +9,6 @@
 namespace kel {
 namespace {
 
-// Records inserted per batch: big enough that a server's round trips do not
-// count, small enough to keep memory flat on large files.
-constexpr std::size_t kBatch = 500;
 
 // The owner mode of a source that has `owner`: 1 when it opens read-only
 // without the name, 0 when it does not.
@@ -135,8 +132,11 @@ std::int16_t CopyDataFile(const CopyRequest& request, const CopyProgress& progre
     return st;
   }
 
+  // Batches of a few megabytes, one transaction each: big enough that a
+  // server's commits do not count, small enough to keep memory flat on
+  // large files.
   std::vector<std::string> batch;
-  batch.reserve(kBatch);
+  std::size_t batch_bytes = 0;
   std::string record;
   std::uint32_t read = 0;
   auto flush = [&]() -> std::int16_t {
@@ -149,14 +149,16 @@ std::int16_t CopyDataFile(const CopyRequest& request, const CopyProgress& progre
     }
     *copied += static_cast<std::uint32_t>(batch.size());
     batch.clear();
+    batch_bytes = 0;
     if (progress) progress(*copied, total);
     return kStatusOk;
   };
   st = source.Next(true, -1, &record);
   for (; st == kStatusOk; st = source.Next(false, -1, &record)) {
     ++read;
+    batch_bytes += record.size();
     batch.push_back(std::move(record));
-    if (batch.size() == kBatch) {
+    if (batch_bytes >= request.batch_bytes) {
       if (std::int16_t s = flush(); s != kStatusOk) return s;
     }
   }

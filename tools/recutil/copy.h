@@ -8,10 +8,12 @@
 #ifndef KEL_TOOLS_RECUTIL_COPY_H_
 #define KEL_TOOLS_RECUTIL_COPY_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
 
+#include "recman/admin.h"
 #include "recman/backend_config.h"
 
 namespace kel {
@@ -35,10 +37,12 @@ struct CopyRequest {
   // the program would create the file; otherwise from the source's own
   // layout, as Stat gives it.
   std::string dictionary;
+  // The records are inserted in transactions of about this many bytes.
+  std::size_t batch_bytes = kInsertAllBatchBytes;
 };
 
-// Records copied so far and the source's count; called every few hundred
-// records and once at the end.
+// Records copied so far and the source's count; called after every batch
+// (a few megabytes of records) and once at the end.
 using CopyProgress = std::function<void(std::uint32_t done, std::uint32_t total)>;
 
 // Copies as described above. The source is opened exclusively, so no station

@@ -108,6 +108,7 @@ class CopyTest : public ::testing::Test {
     request.destination_path = dst_;
     request.replace = replace;
     request.owner = owner;
+    request.batch_bytes = 500 * kLength;
     return CopyDataFile(
         request,
         [progress](std::uint32_t done, std::uint32_t) {
@@ -119,8 +120,8 @@ class CopyTest : public ::testing::Test {
   std::string dir_, src_, dst_;
 };
 
-// Sizes around the batch of inserts, so a batch boundary cannot drop or
-// repeat a record.
+// Sizes around the batch of inserts (500 records here), so a batch boundary
+// cannot drop or repeat a record.
 TEST_F(CopyTest, CopyHasTheSourcesSpecificationAndEveryRecordInOrder) {
   for (int records : {0, 1, 499, 500, 501, 1234}) {
     fs::remove(src_);

@@ -275,7 +275,7 @@ std::int16_t CheckThroughEntryPoint(DataFile& f, std::string* report) {
   if (st == kStatusOk) st = ParseCreateBuffer(stat.data(), stat.size(), &spec);
   if (st != kStatusOk) {
     *report +=
-        f.name() + ": the specification cannot be read (status " + std::to_string(st) + ")\n";
+        f.name() + ": the file specification cannot be read (status " + std::to_string(st) + ")\n";
     return kStatusIoError;
   }
   const std::size_t problems_before = report->size();
