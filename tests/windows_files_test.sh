@@ -110,7 +110,10 @@ engine_program() {
   name=$(basename "$file")
   ((BITS == 32)) || return 0
   # kel::BTRCALL(short, void*, void*, unsigned*, void*, unsigned char, signed char)
-  symbols=$("$NM" --defined-only "$file" | awk '{print $3}' | grep -E '^__ZN3kel7BTRCALLE' || true)
+  # (GCC's split-off cold part of the function, "...@28.cold", is not the
+  # function's own symbol.)
+  symbols=$("$NM" --defined-only "$file" | awk '$2 == "T" || $2 == "t" {print $3}' |
+    grep -E '^__ZN3kel7BTRCALLE' | grep -v '\.' || true)
   if [[ $symbols == *@28 && $(wc -l <<<"$symbols") -eq 1 ]]; then
     pass "$name: the engine's BTRCALL is __stdcall with 28 bytes of arguments ($symbols)"
   else
