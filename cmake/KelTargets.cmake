@@ -38,11 +38,19 @@ endfunction()
 # PostgreSQL server (fixture pg_server, connection string in KEL_TEST_PG;
 # see KelPgServer.cmake). NOT_ON_WINDOWS: tests (Suite.Name) of what only the
 # POSIX build has, left out of the Windows build's run.
+# Without KEL_TESTS the binary is only defined (built on request), not run.
 function(kel_test name)
   cmake_parse_arguments(ARG "PG_SERVER" "" "SOURCES;DEPS;NOT_ON_WINDOWS" ${ARGN})
-  add_executable(${name} ${ARG_SOURCES})
+  if(NOT KEL_TESTS)
+    add_executable(${name} EXCLUDE_FROM_ALL ${ARG_SOURCES})
+  else()
+    add_executable(${name} ${ARG_SOURCES})
+  endif()
   target_link_libraries(${name} PRIVATE kel_options ${ARG_DEPS} GTest::gtest GTest::gtest_main
     GTest::gmock)
+  if(NOT KEL_TESTS)
+    return()
+  endif()
   set(filter "")
   if(WIN32 AND ARG_NOT_ON_WINDOWS)
     list(JOIN ARG_NOT_ON_WINDOWS ":" filter)
@@ -66,8 +74,33 @@ endfunction()
 # record manager ([Dades] Gestor). Test names start with "kelbtrv.".
 function(kel_test_through_standin name)
   add_dependencies(${name} kelbtrv)
+  if(NOT KEL_TESTS)
+    return()
+  endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 TEST_PREFIX "kelbtrv."
     TEST_LIST ${name}_STANDIN_TESTS
     PROPERTIES ENVIRONMENT "KEL_TEST_BIN_DIR=${CMAKE_RUNTIME_OUTPUT_DIRECTORY}"
     ENVIRONMENT_MODIFICATION "KELBTR=set:$<TARGET_FILE:kelbtrv>" LABELS kelbtrv)
+endfunction()
+
+# kel_entry_point_def(TARGET EXPORT): a record manager library of the Windows
+# build (TARGET, built from a file defining the entry point BTRCALL) exports
+# that function under the name EXPORT and nothing else, by a
+# module-definition file. The function's own symbol is BTRCALL, except with
+# GNU ld on 32-bit Windows, where a __stdcall function's symbol carries the
+# bytes of its arguments (_BTRCALL@28, written BTRCALL@28 in the file) and
+# is named so that no fuzzy match of the linker is needed.
+function(kel_entry_point_def target export_name)
+  set(symbol BTRCALL)
+  if(MINGW AND CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(symbol BTRCALL@28)
+  endif()
+  if(export_name STREQUAL symbol)
+    set(line "  ${export_name}")
+  else()
+    set(line "  ${export_name} = ${symbol}")
+  endif()
+  set(def ${CMAKE_CURRENT_BINARY_DIR}/${target}.def)
+  file(CONFIGURE OUTPUT ${def} CONTENT "EXPORTS\n${line}\n" @ONLY)
+  target_sources(${target} PRIVATE ${def})
 endfunction()

@@ -11,6 +11,18 @@ if(NOT WIN32)
   message(FATAL_ERROR "KelWindows.cmake is for Windows targets only")
 endif()
 
+# A 32-bit build's programs run here only under a 32-bit wine (Debian's
+# wine32: its loader /usr/lib/wine/wine, which scripts/wine-run takes for
+# them). Without it the tests that run them are left out unless asked for.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_CROSSCOMPILING AND NOT DEFINED KEL_TESTS)
+  find_program(KEL_WINE32 wine PATHS /usr/lib/wine NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+  if(NOT KEL_WINE32)
+    message(STATUS "No 32-bit wine (wine32): the tests that run the programs are left out "
+                   "(KEL_TESTS=OFF); the checks of the built files still run")
+    set(KEL_TESTS OFF CACHE BOOL "Build and register the tests that run the build's programs")
+  endif()
+endif()
+
 if(MINGW)
   add_link_options(-static -static-libgcc -static-libstdc++)
   # mingw-w64's own printf family, which knows C99's formats (%zu, %lld)

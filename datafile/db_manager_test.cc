@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -17,10 +18,21 @@
 #include "recman/backend_config.h"
 #include "recman/manager_library.h"
 #include "recman/recman.h"
+#include "tests/support/child_process.h"
 #include "util/fixed_text.h"
 
 namespace kel::testing {
 namespace {
+
+// Sets an environment variable of this process (the counting library reads
+// its orders from there).
+void SetVariable(const std::string& name, const std::string& value) {
+#if defined(_WIN32)
+  (void)_putenv((name + "=" + value).c_str());
+#else
+  (void)::setenv(name.c_str(), value.c_str(), 1);
+#endif
+}
 
 class DbManagerTest : public DataFileTest {
  protected:
@@ -149,22 +161,32 @@ TEST_F(DbManagerTest, NoRecordManagerToCallIsTheOpenFailureWithStatus20) {
   }
 }
 
+// The other process of the test below: opens the file of the test's folder
+// through the counting library in front of the stand-in, reads, and ends
+// with the file still open.
+TEST_F(DbManagerTest, EndsWithAFileOpen) {
+  if (!IsChildTest()) GTEST_SKIP() << "runs as the child of another test";
+  // Its own scratch folder is not used.
+  (void)ChangeDirectory(previous_dir_);
+  std::error_code ignored;
+  std::filesystem::remove_all(install_, ignored);
+  SetVariable("KELBTR_NEXT", KEL_STANDIN_LIBRARY);
+  SetVariable("KELBTR_COUNT", TestArgument("kel-count"));
+  Use(KEL_COUNTING_LIBRARY);
+  std::int16_t st = -1;
+  DbOpen(1, TestArgument("kel-install") + "\\T", area_, sizeof area_, &st);
+  DbFind(1, 0, "", 1, &st);
+  std::exit(st == kStatusOk ? 0 : 1);
+}
+
 // A process that ends with files still open gives them back to the loaded
 // record manager with a Reset, after the library's first answer; the counting
 // library in front of the stand-in sees the calls in order.
 TEST_F(DbManagerTest, TheEndOfTheProcessResetsTheLoadedRecordManager) {
   const std::string counted = install_ + "/calls.txt";
-  EXPECT_EXIT(
-      {
-        ::setenv("KELBTR_NEXT", KEL_STANDIN_LIBRARY, 1);
-        ::setenv("KELBTR_COUNT", counted.c_str(), 1);
-        Use(KEL_COUNTING_LIBRARY);
-        std::int16_t st = -1;
-        DbOpen(1, root() + "T", area_, sizeof area_, &st);
-        DbFind(1, 0, "", 1, &st);
-        std::exit(st == kStatusOk ? 0 : 1);
-      },
-      ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(RunChildTest("DbManagerTest.EndsWithAFileOpen",
+                         {"--kel-install=" + install_, "--kel-count=" + counted}),
+            0);
   const std::vector<std::string> calls = CountedCalls(counted);
   ASSERT_FALSE(calls.empty());
   EXPECT_EQ(calls.front(), "0 0") << "the Open came first";

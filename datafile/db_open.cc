@@ -170,7 +170,7 @@ std::string OpenFailureReason(std::int16_t status) {
       case ManagerProblemKind::kCannotLoad:
         return ManagerCannotLoadReason(RecordManagerLibrary(), Utf8ToCp850(problem.reason));
       case ManagerProblemKind::kNoEntryPoint:
-        return ManagerNoEntryPointReason(RecordManagerLibrary());
+        return ManagerNoEntryPointReason(RecordManagerLibrary(), Utf8ToCp850(problem.reason));
       case ManagerProblemKind::kAlsoServer:
         return ManagerAlsoServerReason();
       case ManagerProblemKind::kNone:

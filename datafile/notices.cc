@@ -68,8 +68,7 @@ constexpr FourTexts kServerUnreachable = {
     "Non se p\x95t connectar damb eth servidor: ",
 };
 
-// The library's name follows; then, for the first two, ": " and the
-// system's reason.
+// The library's name follows; then ": " and the system's reason.
 constexpr FourTexts kManagerCannotLoad = {
     "No es pot carregar la biblioteca del gestor de registres ([Dades] Gestor) ",
     "No se puede cargar la biblioteca del gestor de registros ([Dades] Gestor) ",
@@ -127,9 +126,10 @@ std::string ManagerCannotLoadReason(std::string_view library, std::string_view w
   return text;
 }
 
-std::string ManagerNoEntryPointReason(std::string_view library) {
+std::string ManagerNoEntryPointReason(std::string_view library, std::string_view why) {
   std::string text = Pick(kManagerNoEntryPoint);
   text.append(library);
+  if (!why.empty()) text.append(": ").append(why);
   return text;
 }
 

@@ -28,9 +28,10 @@ std::string ServerUnreachablePrefix();
 // The reasons shown under the open-failure message when there is no record
 // manager to call (status 20): the installation's library (`library`, as
 // configured) cannot be loaded, with the system's reason `why` (code page
-// 850); it exports no BTRCALL; or the configuration names a server as well.
+// 850); it exports no BTRCALL (the system's reason likewise); or the
+// configuration names a server as well.
 std::string ManagerCannotLoadReason(std::string_view library, std::string_view why);
-std::string ManagerNoEntryPointReason(std::string_view library);
+std::string ManagerNoEntryPointReason(std::string_view library, std::string_view why);
 std::string ManagerAlsoServerReason();
 
 // The notice while a lock file names a lock of another station, without its

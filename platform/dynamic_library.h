@@ -1,8 +1,8 @@
 // Libraries loaded while the program runs, and the functions they export:
 // how the program reaches a record manager installed on the workstation,
 // whose library the installation names. One implementation file per system
-// (dynamic_library_posix.cc with dlopen / dlsym; a Windows one beside it
-// with LoadLibrary / GetProcAddress).
+// (dynamic_library_posix.cc with dlopen / dlsym, dynamic_library_win32.cc
+// with LoadLibraryEx / GetProcAddress).
 //
 // A loaded library stays loaded until the process ends: the program keeps
 // calling into it, and its own exit handlers run with the process's.
@@ -33,8 +33,14 @@ using LibraryFunctionAddress = void (*)();
 // symbols stay private to it (they never replace the program's, nor the
 // program's its). Loading a library that is loaded already gives the same
 // library again.
+// On Windows the system shows no message box for a library it cannot
+// complete (the caller reports it), and a library built for the other
+// processor width (a 32-bit DLL in a 64-bit program, or the reverse) is
+// said to be so after the system's reason.
 // Returns true with `*library` set; false with `*why` the system's reason
-// ("libx.so: cannot open shared object file: No such file or directory").
+// ("libx.so: cannot open shared object file: No such file or directory";
+// on Windows the system's message and its number, "The specified module
+// could not be found. (error 126)").
 [[nodiscard]] bool LoadDynamicLibrary(std::string_view name, DynamicLibrary* library,
                                       std::string* why);
 

@@ -15,16 +15,19 @@
 // that was answered, and no lock of a file is held while the caller waits.
 //
 // Its copy of the engine is its own: every other symbol of the library is
-// local (kelbtrv.map), so it shares no state with a program that has the
-// engine linked in, and neither can replace the other's functions. It serves
-// our SQLite files, with the engine's defaults (no server; SQLite files on a
-// network file system refused).
+// local (kelbtrv.map; on Windows, where a DLL keeps everything linked into it
+// to itself, a module-definition file names the one export), so it shares no
+// state with a program that has the engine linked in, and neither can
+// replace the other's functions. It serves our SQLite files, with the
+// engine's defaults (no server; SQLite files on a network file system
+// refused). On 32-bit Windows BTRCALL is __stdcall (entry_point.h), exported
+// as "BTRCALL" like the installed record manager's.
 #include <cstdint>
 
 #include "recman/entry_point.h"
 #include "recman/recman.h"
 
-#if defined(__GNUC__)
+#if defined(__GNUC__) && !defined(_WIN32)
 #define KEL_BTRCALL_EXPORT __attribute__((visibility("default")))
 #else
 #define KEL_BTRCALL_EXPORT

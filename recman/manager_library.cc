@@ -37,7 +37,16 @@ std::int16_t LoadRecordManagerLibrary(const std::string& library, RecordManagerE
     *detail = {ManagerProblemKind::kCannotLoad, why};
     return kStatusRecordManagerInactive;
   }
-  const LibraryFunctionAddress address = LibraryFunction(loaded, kEntryPointName, &why);
+  // The plain name first (entry_point.h); when no spelling is exported, the
+  // system's reason is the one it gave for the plain name.
+  LibraryFunctionAddress address = nullptr;
+  why.clear();
+  for (const char* name : kEntryPointNames) {
+    std::string why_not;
+    address = LibraryFunction(loaded, name, &why_not);
+    if (address != nullptr) break;
+    if (why.empty()) why = why_not;
+  }
   if (address == nullptr) {
     *problem = "the record manager's library " + shown + " has no entry point " + kEntryPointName +
                ": " + why;

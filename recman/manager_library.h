@@ -33,7 +33,9 @@ struct ManagerProblem {
 };
 
 // Loads `library` (a system text: a bare file name looked up the system's
-// way, or a path; platform/dynamic_library.h) and finds its entry point.
+// way, or a path; platform/dynamic_library.h) and finds its entry point
+// under any of its names (kEntryPointNames: on Windows also the decorated
+// ones).
 // Each library is loaded once per process: a later call with the same name
 // gives the same entry without loading anything again (a name that failed is
 // tried again). 0 with `*entry` set; kStatusRecordManagerInactive (20) with

@@ -14,9 +14,17 @@
 //                 an installation's data files somewhere the program itself
 //                 never looks (any call that did not come through here finds
 //                 no file); optional
+//
+// On Windows it is btrcount.dll, and the names in these variables are
+// Windows paths (the library as LoadLibrary takes it).
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <cstdint>
 #include <cstdio>
@@ -26,7 +34,50 @@
 
 #include "recman/entry_point.h"
 
+#if defined(__GNUC__) && !defined(_WIN32)
+#define KEL_BTRCALL_EXPORT __attribute__((visibility("default")))
+#else
+#define KEL_BTRCALL_EXPORT
+#endif
+
 namespace {
+
+#if defined(_WIN32)
+// The entry point of the library `name`, under any of its names.
+kel::RecordManagerEntry LoadEntry(const char* name) {
+  HMODULE module = ::LoadLibraryA(name);
+  if (module == nullptr) return nullptr;
+  for (const char* symbol : kel::kEntryPointNames) {
+    if (FARPROC f = ::GetProcAddress(module, symbol); f != nullptr) {
+      return reinterpret_cast<kel::RecordManagerEntry>(reinterpret_cast<void (*)()>(f));
+    }
+  }
+  return nullptr;
+}
+// The count file, opened to append.
+using CountFile = HANDLE;
+const CountFile kNoCountFile = INVALID_HANDLE_VALUE;
+CountFile OpenCountFile(const char* name) {
+  return ::CreateFileA(name, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+void Append(CountFile file, const char* line, std::size_t n) {
+  DWORD written = 0;
+  (void)::WriteFile(file, line, static_cast<DWORD>(n), &written, nullptr);
+}
+#else
+kel::RecordManagerEntry LoadEntry(const char* name) {
+  void* handle = ::dlopen(name, RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) return nullptr;
+  return reinterpret_cast<kel::RecordManagerEntry>(::dlsym(handle, kel::kEntryPointName));
+}
+using CountFile = int;
+const CountFile kNoCountFile = -1;
+CountFile OpenCountFile(const char* name) {
+  return ::open(name, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+}
+void Append(CountFile file, const char* line, std::size_t n) { (void)!::write(file, line, n); }
+#endif
 
 constexpr std::int16_t kOpOpen = 0;
 constexpr std::int16_t kOpCreate = 14;
@@ -34,7 +85,7 @@ constexpr std::int16_t kInactive = 20;
 
 struct Next {
   kel::RecordManagerEntry entry = nullptr;
-  int count_fd = -1;
+  CountFile count_file = kNoCountFile;
   std::string move_from, move_to;
 };
 
@@ -42,12 +93,10 @@ Next& TheNext() {
   static Next* next = [] {
     auto* n = new Next();
     if (const char* library = std::getenv("KELBTR_NEXT"); library != nullptr) {
-      if (void* handle = ::dlopen(library, RTLD_NOW | RTLD_LOCAL); handle != nullptr) {
-        n->entry = reinterpret_cast<kel::RecordManagerEntry>(::dlsym(handle, "BTRCALL"));
-      }
+      n->entry = LoadEntry(library);
     }
     if (const char* file = std::getenv("KELBTR_COUNT"); file != nullptr) {
-      n->count_fd = ::open(file, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+      n->count_file = OpenCountFile(file);
     }
     if (const char* move = std::getenv("KELBTR_MOVE"); move != nullptr) {
       const std::string m = move;
@@ -64,7 +113,7 @@ Next& TheNext() {
 
 }  // namespace
 
-extern "C" __attribute__((visibility("default"))) std::int16_t KEL_BTRCALL_CONVENTION
+extern "C" KEL_BTRCALL_EXPORT std::int16_t KEL_BTRCALL_CONVENTION
 BTRCALL(std::int16_t operation, void* position_block, void* data_buffer, std::uint32_t* data_length,
         void* key_buffer, std::uint8_t key_length, std::int8_t key_number) {
   Next& next = TheNext();
@@ -90,10 +139,10 @@ BTRCALL(std::int16_t operation, void* position_block, void* data_buffer, std::ui
                           key_length, key_number);
     }
   }
-  if (next.count_fd >= 0) {
+  if (next.count_file != kNoCountFile) {
     char line[32];
     const int n = std::snprintf(line, sizeof line, "%d %d\n", operation, status);
-    if (n > 0) (void)!::write(next.count_fd, line, static_cast<std::size_t>(n));
+    if (n > 0) Append(next.count_file, line, static_cast<std::size_t>(n));
   }
   return status;
 }

@@ -246,7 +246,7 @@ refused "a missing library" $'Gestor=/nonexistent/WBTRV32.DLL\r\n' \
   "No se puede cargar la biblioteca del gestor de registros ([Dades] Gestor) /nonexistent/WBTRV32.DLL" \
   "No such file or directory"
 refused "a library without BTRCALL" $'Gestor=libm.so.6\r\n' \
-  "no tiene el punto de entrada BTRCALL: libm.so.6"
+  "no tiene el punto de entrada BTRCALL: libm.so.6" "undefined symbol: BTRCALL"
 refused "Gestor with Servidor" $'Gestor='"$STANDIN"$'\r\nServidor=host=db1\r\n' \
   "indica a la vez un gestor de registros (Gestor o KELBTR) y un servidor (Servidor o KELDB)"
 refused "KELDB with Gestor" $'Gestor='"$STANDIN"$'\r\n' "(Servidor o KELDB)" -- "KELDB=host=db1"

@@ -2,8 +2,7 @@
 // (played by the stand-in library) and ours, in place.
 #include "tools/recutil/manager_move.h"
 
-#include <unistd.h>
-
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -13,6 +12,7 @@
 #include "recman/file_spec.h"
 #include "recman/recman.h"
 #include "tools/recutil/data_file.h"
+#include "tests/support/test_dir.h"
 #include "tools/recutil/installation.h"
 
 namespace kel {
@@ -45,9 +45,9 @@ std::string Record(const std::string& key) {
 class ManagerMoveTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char templ[] = "/tmp/kel-move-XXXXXX";
-    ASSERT_NE(::mkdtemp(templ), nullptr);
-    root_ = RootFolder(templ);
+    const std::string dir = MakeTestDirectory("kel-move");
+    ASSERT_FALSE(dir.empty());
+    root_ = RootFolder(dir);
     fs::create_directories(root_ + "TAULES");
     fs::create_directories(root_ + "DDF");
     own_.install_root = root_;
