@@ -13,7 +13,9 @@
 // a key), against the same bound.
 //
 // Before the loops the file is loaded as recutil load and copy do (InsertAll
-// in batches of kInsertAllBatchBytes), and that is timed too.
+// in batches of kInsertAllBatchBytes), and that is timed too; on a server
+// beside the server's own COPY of the same rows into a table like the
+// file's (server_copy_reference.h), the floor under any loading there.
 //
 // With --server, the files are tables of a PostgreSQL server (a schema of
 // their own, dropped by the next run's Create replacing each file): the one
@@ -37,6 +39,9 @@
 #include <vector>
 
 #include "bench/bench_server.h"
+#ifdef KEL_HAVE_LIBPQ
+#include "bench/server_copy_reference.h"
+#endif
 #include "platform/system.h"
 #include "recman/admin.h"
 #include "recman/backend_config.h"
@@ -309,7 +314,23 @@ int Run(int argc, char** argv) {
     if (on_server) std::printf("  (%.3f waits/rec)", Median(loop_waits));
     std::printf("\n%-22s %12s %12.2f %12s %8.2f          (key 1 changes too", "", "", m, "", m / b);
     if (on_server) std::printf("; %.3f waits/rec", Median(moving_waits));
-    std::printf(")\n%-22s loading (InsertAll batches): %.2f us/rec\n", "", load_us);
+    std::printf(")\n%-22s loading (InsertAll batches): %.2f us/rec", "", load_us);
+#ifdef KEL_HAVE_LIBPQ
+    if (on_server) {
+      // The floor under loading on this server at this hour: its own COPY of
+      // the rows just loaded, with nothing of the engine around it.
+      std::string why;
+      const double floor_us = ServerCopyMicrosPerRow(
+          server.conninfo(), schema, "bench" + std::to_string(shape.length), &why);
+      if (floor_us > 0) {
+        std::printf("; the server's own COPY of the same rows: %.2f us/rec (%.2f x)", floor_us,
+                    load_us / floor_us);
+      } else {
+        std::printf("; (the server's own COPY not measured: %s)", why.c_str());
+      }
+    }
+#endif
+    std::printf("\n");
     char what[160];
     std::snprintf(what, sizeof what, "%d-byte records: the loop within %.1f x the bound",
                   shape.length, shape.target);
