@@ -42,6 +42,9 @@ double ServerCopyMicrosPerRow(const std::string& conninfo, const std::string& sc
     *why = PQerrorMessage(c.get());
     return -1;
   }
+  // The server's notices ("table ... does not exist, skipping") are not
+  // part of the report.
+  PQsetNoticeProcessor(c.get(), [](void*, const char*) {}, nullptr);
   const std::string s = Quoted(c.get(), schema);
   Result found(nullptr, &PQclear);
   char* literal = PQescapeLiteral(c.get(), file_name.c_str(), file_name.size());
